@@ -1,0 +1,71 @@
+#include "app/Unit1.h"
+
+#include "app/Errors.h"
+#include "app/Texts.h"
+#include "app/resources/form1_layout.h"
+
+std::int32_t Languagem = 0;
+fileops::RecordFile SoubLnguag;
+bool instal = false;
+bool upgrade = false;
+TForm1* Form1 = nullptr;
+
+namespace {
+
+const wchar_t kInstalledLanguageFile[] = L"C:\\Orvo_Tool\\dLangv.dat";
+const wchar_t kLanguageFile[] = L"dLangv.dat";
+const wchar_t kInstalledProgram[] = L"C:\\Orvo_Tool\\Orvo Tool.exe";
+
+// The file is closed before any error leaves.
+void ReadLanguageFrom(const wchar_t* name) {
+    SoubLnguag.Assign(name);
+    if (const auto error = SoubLnguag.Reset()) throw EInOutError(error);
+    std::int32_t code = 0;
+    if (const auto error = SoubLnguag.Read(code)) {
+        SoubLnguag.Close();
+        throw EInOutError(error);
+    }
+    if (const auto error = SoubLnguag.Close()) throw EInOutError(error);
+    Languagem = code;
+}
+
+}  // namespace
+
+TForm1::TForm1() {
+    Setup.OnClick = [this](TObject* sender) { SetupClick(sender); };
+    CreateWindowFrom(Form1Layout(), {&Setup, &Register});
+}
+
+void TForm1::FormCreate(TObject*) { Setup.Click(); }
+
+void TForm1::SetupClick(TObject*) {
+    ReadLanguage();
+    DetectOutcome();
+    ShowCompletion();
+    Application->Terminate();
+}
+
+// The installed copy decides over the distribution's.
+void ReadLanguage() {
+    if (fileops::FileExists(kInstalledLanguageFile))
+        ReadLanguageFrom(kInstalledLanguageFile);
+    else if (fileops::FileExists(kLanguageFile))
+        ReadLanguageFrom(kLanguageFile);
+    else
+        Languagem = 0;
+}
+
+void DetectOutcome() {
+    upgrade = fileops::FileExists(kInstalledProgram);
+    instal = !upgrade;
+}
+
+std::wstring CompletionMessageText(int volba) {
+    const wchar_t* entry = CompletionTableEntry(Languagem, volba);
+    return entry ? entry : L"";
+}
+
+void ShowCompletion() {
+    if (instal) ShowMessagePos(CompletionMessageText(mkInstallationCompleted), -1, -1);
+    if (upgrade) ShowMessagePos(CompletionMessageText(mkUpgradeCompleted), -1, -1);
+}

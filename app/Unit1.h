@@ -1,0 +1,32 @@
+// The main window unit: the form, its handlers and the state shared by the
+// installation's steps for the life of the process.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/Forms.h"
+#include "platform/fileops.h"
+
+extern std::int32_t Languagem;          // 0 Czech, 1 English, 2 German, 3 Swedish, 4 Russian
+extern fileops::RecordFile SoubLnguag;  // the language file while it is read
+extern bool instal;                     // this run is a fresh installation
+extern bool upgrade;                    // this run is an upgrade
+
+class TForm1 : public TForm {
+public:
+    TForm1();
+
+    TButton Setup;
+    TButton Register;
+
+    void FormCreate(TObject* Sender) override;
+    void SetupClick(TObject* Sender);
+};
+
+extern TForm1* Form1;
+
+void ReadLanguage();
+void DetectOutcome();
+std::wstring CompletionMessageText(int volba);
+void ShowCompletion();

@@ -1,0 +1,54 @@
+// File-system operations the installation relies on. Each has one exact
+// meaning on every backend; the Windows error codes are the contract, so the
+// POSIX backend reports errno as the nearest Windows code.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace fileops {
+
+constexpr std::uint32_t kErrorFileNotFound = 2;
+constexpr std::uint32_t kErrorPathNotFound = 3;
+constexpr std::uint32_t kErrorTooManyOpenFiles = 4;
+constexpr std::uint32_t kErrorAccessDenied = 5;
+constexpr std::uint32_t kErrorSharingViolation = 32;
+constexpr std::uint32_t kErrorReadBeyondEnd = 100;  // short record, not an OS code
+
+// True for an existing object that is not a directory; follows links.
+bool FileExists(const std::wstring& path);
+// True for an existing directory; follows links. An error other than "not
+// there" (access denied, say) counts as existing, so callers never try to
+// create a folder they merely cannot see.
+bool DirectoryExists(const std::wstring& path);
+// Creates the last level only.
+bool CreateDir(const std::wstring& path);
+// Deletes a file or a directory link, never a plain directory.
+bool DeleteFile(const std::wstring& path);
+// Replaces an existing target unless failIfExists; attributes travel with the
+// file; a read-only target makes the copy fail.
+bool CopyFileW(const std::wstring& source, const std::wstring& target, bool failIfExists);
+
+// A file of 4-byte records, opened for reading only and sharing reads and
+// writes. Every step returns 0 or the error code of its failure.
+class RecordFile {
+public:
+    RecordFile();
+    ~RecordFile();
+    RecordFile(const RecordFile&) = delete;
+    RecordFile& operator=(const RecordFile&) = delete;
+
+    void Assign(const std::wstring& name);
+    std::uint32_t Reset();
+    std::uint32_t Read(std::int32_t& record);
+    std::uint32_t Close();
+    bool IsOpen() const;
+
+private:
+    struct Impl;
+    std::wstring name_;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace fileops

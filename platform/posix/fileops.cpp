@@ -1,0 +1,176 @@
+#include "platform/fileops.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "platform/posix/paths.h"
+
+namespace fileops {
+namespace {
+
+using posixport::NativePath;
+using posixport::WinError;
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+    explicit operator bool() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
+// A name that cannot be stat'ed may still be listed by its directory.
+bool ListedAsFile(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+// The read-only attribute of Windows maps to a missing owner write bit; it is
+// tested explicitly so that it holds even for a privileged user.
+bool IsReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool CopyBytes(int from, int to, off_t size) {
+    off_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, size - done, 0);
+        if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL))
+            break;
+        if (n < 0) return false;
+        if (n == 0) return true;  // source shrank while copying
+        done += n;
+    }
+    char buf[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(from, buf, sizeof buf);
+        if (n < 0) return false;
+        if (n == 0) return true;
+        for (ssize_t off = 0; off < n;) {
+            const ssize_t w = ::write(to, buf + off, n - off);
+            if (w < 0) return false;
+            off += w;
+        }
+    }
+}
+
+bool Fail(int err) {
+    errno = err;
+    return false;
+}
+
+}  // namespace
+
+bool FileExists(const std::wstring& path) {
+    const std::string p = NativePath(path);
+    struct stat st;
+    if (::stat(p.c_str(), &st) != 0) {
+        const std::uint32_t error = WinError(errno);
+        if (error == kErrorFileNotFound || error == kErrorPathNotFound) return false;
+        return ListedAsFile(p);
+    }
+    return !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::wstring& path) {
+    struct stat st;
+    if (::stat(NativePath(path).c_str(), &st) != 0) {
+        const std::uint32_t error = WinError(errno);
+        return !(error == kErrorFileNotFound || error == kErrorPathNotFound);
+    }
+    return S_ISDIR(st.st_mode);
+}
+
+bool CreateDir(const std::wstring& path) { return ::mkdir(NativePath(path).c_str(), 0777) == 0; }
+
+// unlink removes files and links to directories alike, and refuses a directory.
+bool DeleteFile(const std::wstring& path) { return ::unlink(NativePath(path).c_str()) == 0; }
+
+bool CopyFileW(const std::wstring& source, const std::wstring& target, bool failIfExists) {
+    const std::string from = NativePath(source), to = NativePath(target);
+    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat src;
+    if (!in || ::fstat(in.get(), &src) != 0) return false;
+    if (!S_ISREG(src.st_mode)) return Fail(EACCES);
+    struct stat dst;
+    if (::stat(to.c_str(), &dst) == 0) {
+        if (failIfExists) return Fail(EEXIST);
+        if (S_ISDIR(dst.st_mode) || IsReadOnly(dst)) return Fail(EACCES);
+        if (SameFile(src, dst)) return Fail(EBUSY);  // truncating would lose the source
+    }
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (failIfExists ? O_EXCL : 0);
+    Fd out(::open(to.c_str(), flags, 0600));
+    if (!out) return false;
+    if (!CopyBytes(in.get(), out.get(), src.st_size)) return false;
+    const struct timespec times[2] = {src.st_atim, src.st_mtim};
+    ::futimens(out.get(), times);
+    if (::fchmod(out.get(), src.st_mode & 07777) != 0) return false;
+    return ::close(out.release()) == 0;
+}
+
+struct RecordFile::Impl {
+    Fd fd;
+};
+
+RecordFile::RecordFile() : impl_(std::make_unique<Impl>()) {}
+RecordFile::~RecordFile() = default;
+
+void RecordFile::Assign(const std::wstring& name) { name_ = name; }
+
+bool RecordFile::IsOpen() const { return static_cast<bool>(impl_->fd); }
+
+std::uint32_t RecordFile::Reset() {
+    const std::string path = NativePath(name_);
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return posixport::WinErrorForPath(errno, path);
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) return WinError(errno);
+    if (S_ISDIR(st.st_mode)) return kErrorAccessDenied;  // as Windows refuses to open a folder
+    impl_->fd.reset(fd.release());
+    return 0;
+}
+
+std::uint32_t RecordFile::Read(std::int32_t& record) {
+    unsigned char bytes[4];
+    std::size_t got = 0;
+    while (got < sizeof bytes) {
+        const ssize_t n = ::read(impl_->fd.get(), bytes + got, sizeof bytes - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return WinError(errno);
+        if (n == 0) return kErrorReadBeyondEnd;
+        got += static_cast<std::size_t>(n);
+    }
+    const std::uint32_t u = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |
+                            (static_cast<std::uint32_t>(bytes[3]) << 24);
+    record = static_cast<std::int32_t>(u);
+    return 0;
+}
+
+std::uint32_t RecordFile::Close() {
+    const int fd = impl_->fd.release();
+    if (fd < 0) return 0;
+    return ::close(fd) == 0 ? 0 : WinError(errno);
+}
+
+}  // namespace fileops

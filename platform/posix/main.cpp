@@ -1,0 +1,3 @@
+#include "platform/startup.h"
+
+int main() { return Setup(); }

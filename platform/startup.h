@@ -1,0 +1,4 @@
+// The portable program body; each backend's entry point calls it.
+#pragma once
+
+int Setup();

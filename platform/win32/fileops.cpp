@@ -1,0 +1,122 @@
+#include "platform/fileops.h"
+
+#include "platform/win32/handles.h"
+
+#undef DeleteFile
+
+namespace fileops {
+namespace {
+
+bool IsReparsePoint(DWORD attrs) { return (attrs & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+bool IsDirectory(DWORD attrs) { return (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+
+// A name whose attributes cannot be read (held open by another process, say)
+// may still be listed by its directory.
+bool ListedAsFile(const std::wstring& path) {
+    WIN32_FIND_DATAW data;
+    win32::UniqueFind find(::FindFirstFileW(path.c_str(), &data));
+    return find && !IsDirectory(data.dwFileAttributes);
+}
+
+// A file link counts when its target can be opened, or is merely in use.
+bool LinkTargetOpens(const std::wstring& path) {
+    win32::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) return true;
+    return ::GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+}  // namespace
+
+bool FileExists(const std::wstring& path) {
+    const DWORD attrs = ::GetFileAttributesW(path.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            error == ERROR_INVALID_NAME)
+            return false;
+        return ListedAsFile(path);
+    }
+    if (!IsReparsePoint(attrs)) return !IsDirectory(attrs);
+    if (IsDirectory(attrs)) return false;
+    return LinkTargetOpens(path);
+}
+
+bool DirectoryExists(const std::wstring& path) {
+    const DWORD attrs = ::GetFileAttributesW(path.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES) {
+        switch (::GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_NOT_READY:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+            return false;
+        default:
+            return true;
+        }
+    }
+    if (!IsReparsePoint(attrs)) return IsDirectory(attrs);
+    win32::UniqueFile link(::CreateFileW(path.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return link && IsDirectory(attrs);
+}
+
+bool CreateDir(const std::wstring& path) { return ::CreateDirectoryW(path.c_str(), nullptr) != FALSE; }
+
+bool DeleteFile(const std::wstring& path) {
+    if (::DeleteFileW(path.c_str()) != FALSE) return true;
+    const DWORD error = ::GetLastError();
+    const DWORD attrs = ::GetFileAttributesW(path.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES && IsReparsePoint(attrs) && IsDirectory(attrs))
+        return ::RemoveDirectoryW(path.c_str()) != FALSE;
+    ::SetLastError(error);
+    return false;
+}
+
+bool CopyFileW(const std::wstring& source, const std::wstring& target, bool failIfExists) {
+    return ::CopyFileW(source.c_str(), target.c_str(), failIfExists ? TRUE : FALSE) != FALSE;
+}
+
+struct RecordFile::Impl {
+    win32::UniqueFile file;
+};
+
+RecordFile::RecordFile() : impl_(std::make_unique<Impl>()) {}
+RecordFile::~RecordFile() = default;
+
+void RecordFile::Assign(const std::wstring& name) { name_ = name; }
+
+bool RecordFile::IsOpen() const { return static_cast<bool>(impl_->file); }
+
+std::uint32_t RecordFile::Reset() {
+    // Reading only: a read-only language file (from a disc, say) must open.
+    HANDLE h = ::CreateFileW(name_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return ::GetLastError();
+    impl_->file.reset(h);
+    return 0;
+}
+
+std::uint32_t RecordFile::Read(std::int32_t& record) {
+    unsigned char bytes[4];
+    DWORD got = 0;
+    if (::ReadFile(impl_->file.get(), bytes, sizeof bytes, &got, nullptr) == FALSE)
+        return ::GetLastError();
+    if (got < sizeof bytes) return kErrorReadBeyondEnd;
+    const std::uint32_t u = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |
+                            (static_cast<std::uint32_t>(bytes[3]) << 24);
+    record = static_cast<std::int32_t>(u);
+    return 0;
+}
+
+std::uint32_t RecordFile::Close() {
+    HANDLE h = impl_->file.release();
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    return ::CloseHandle(h) != FALSE ? 0 : ::GetLastError();
+}
+
+}  // namespace fileops

@@ -1,0 +1,79 @@
+// One move-only owner for every kind of Win32 handle; the invalid value and the
+// close function are part of the type, so a handle is closed once, on every path.
+#pragma once
+
+#include <windows.h>
+
+namespace win32 {
+
+template <typename Traits>
+class UniqueAny {
+public:
+    using Handle = typename Traits::Handle;
+
+    UniqueAny() noexcept = default;
+    explicit UniqueAny(Handle h) noexcept : h_(h) {}
+    ~UniqueAny() { reset(); }
+    UniqueAny(const UniqueAny&) = delete;
+    UniqueAny& operator=(const UniqueAny&) = delete;
+    UniqueAny(UniqueAny&& other) noexcept : h_(other.release()) {}
+    UniqueAny& operator=(UniqueAny&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+
+    Handle get() const noexcept { return h_; }
+    explicit operator bool() const noexcept { return h_ != Traits::Invalid(); }
+    Handle release() noexcept {
+        Handle h = h_;
+        h_ = Traits::Invalid();
+        return h;
+    }
+    void reset(Handle h = Traits::Invalid()) noexcept {
+        if (h_ != Traits::Invalid()) Traits::Close(h_);
+        h_ = h;
+    }
+
+private:
+    Handle h_ = Traits::Invalid();
+};
+
+struct FileTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle h) noexcept { ::CloseHandle(h); }
+};
+struct FindTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle h) noexcept { ::FindClose(h); }
+};
+struct KeyTraits {
+    using Handle = HKEY;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { ::RegCloseKey(h); }
+};
+struct ModuleTraits {
+    using Handle = HMODULE;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { ::FreeLibrary(h); }
+};
+struct FontTraits {
+    using Handle = HFONT;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { ::DeleteObject(h); }
+};
+struct WindowTraits {
+    using Handle = HWND;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { ::DestroyWindow(h); }
+};
+
+using UniqueFile = UniqueAny<FileTraits>;
+using UniqueFind = UniqueAny<FindTraits>;
+using UniqueKey = UniqueAny<KeyTraits>;
+using UniqueModule = UniqueAny<ModuleTraits>;
+using UniqueFont = UniqueAny<FontTraits>;
+using UniqueWindow = UniqueAny<WindowTraits>;
+
+}  // namespace win32
