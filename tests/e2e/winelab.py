@@ -1,0 +1,308 @@
+"""Runs the real Setup.exe under Wine, one fresh prefix per scenario.
+
+A template prefix is booted once per test run and copied for each scenario.
+The Win32 helper boxprobe.exe starts the installer, reads every box and the
+main window, saves PNG screenshots, presses OK and writes a UTF-8 report.
+
+Environment (set by CTest): SETUP_WINDOWS_BUILD (folder with Setup.exe and
+boxprobe.exe), SETUP_WINE_ARCH (win32 or win64), SETUP_LAB (work folder).
+"""
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+WINE_ENV = {
+    'WINEDEBUG': '-all',
+    'WINEDLLOVERRIDES': 'mscoree,mshtml=;winemenubuilder.exe=d',
+    'LANG': 'C.UTF-8',
+}
+# Without CAP_DAC_OVERRIDE root obeys file permissions, as a Windows user obeys
+# the read-only attribute; measured to give Windows error 5 under Wine here.
+NO_DAC_OVERRIDE = ['setpriv', '--bounding-set=-dac_override,-dac_read_search',
+                   '--inh-caps=-dac_override,-dac_read_search']
+
+
+def lab_dir():
+    return Path(os.environ.get('SETUP_LAB', Path.cwd() / 'wine-lab'))
+
+
+def arch():
+    return os.environ.get('SETUP_WINE_ARCH', 'win32')
+
+
+def windows_build():
+    return Path(os.environ['SETUP_WINDOWS_BUILD'])
+
+
+def loader():
+    return '/usr/lib/wine/wine64' if arch() == 'win64' else '/usr/lib/wine/wine'
+
+
+def wineserver():
+    return '/usr/lib/wine/wineserver'
+
+
+def display():
+    env = os.environ.get('DISPLAY')
+    f = lab_dir() / 'display'
+    if f.exists():
+        return f.read_text().split()[0]
+    if env:
+        return env
+    raise RuntimeError('no X display: run the wine.display fixture or set DISPLAY')
+
+
+def z_path(p):
+    """The Windows name of a host path through Wine's Z: drive."""
+    return 'Z:' + str(Path(p).resolve()).replace('/', '\\')
+
+
+# ---- fixtures ---------------------------------------------------------------
+
+def start_display():
+    lab_dir().mkdir(parents=True, exist_ok=True)
+    r, w = os.pipe()
+    proc = subprocess.Popen(['Xvfb', '-displayfd', str(w), '-screen', '0', '1280x1024x24', '-nolisten', 'tcp'],
+                            pass_fds=(w,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, start_new_session=True)
+    os.close(w)
+    number = b''
+    deadline = time.time() + 30
+    while not number.endswith(b'\n') and time.time() < deadline:
+        chunk = os.read(r, 16)
+        if not chunk:
+            break
+        number += chunk
+    os.close(r)
+    if not number.strip():
+        proc.kill()
+        raise RuntimeError('Xvfb did not start')
+    (lab_dir() / 'display').write_text(f':{number.decode().strip()} {proc.pid}\n')
+    print(f'Xvfb on :{number.decode().strip()} (pid {proc.pid})')
+
+
+def stop_display():
+    f = lab_dir() / 'display'
+    if not f.exists():
+        return
+    _, pid = f.read_text().split()
+    try:
+        os.kill(int(pid), signal.SIGTERM)
+    except ProcessLookupError:
+        pass
+    f.unlink()
+    print(f'Xvfb {pid} stopped')
+
+
+def scenario_env(prefix, home):
+    env = {k: v for k, v in os.environ.items() if not k.startswith('WINE')}
+    env.update(WINE_ENV)
+    env.update({'WINEPREFIX': str(prefix), 'WINEARCH': arch(), 'HOME': str(home),
+                'XDG_CONFIG_HOME': str(home / '.config'), 'DISPLAY': display()})
+    return env
+
+
+def boot_template():
+    """Boots the prefix every scenario starts from."""
+    template = lab_dir() / 'template'
+    shutil.rmtree(template, ignore_errors=True)
+    home = lab_dir() / 'template-home'
+    shutil.rmtree(home, ignore_errors=True)
+    home.mkdir(parents=True)
+    env = scenario_env(template, home)
+    t0 = time.time()
+    subprocess.run([loader(), 'wineboot', '-i'], env=env, check=True, timeout=300,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # A managed window waits for a window manager that Xvfb does not have.
+    subprocess.run([loader(), 'reg', 'add', 'HKCU\\Software\\Wine\\X11 Driver', '/v', 'Managed', '/d', 'N', '/f'],
+                   env=env, check=True, timeout=120, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run([wineserver(), '-w'], env=env, timeout=120)
+    print(f'template prefix ({arch()}) booted in {time.time() - t0:.1f} s')
+
+
+# ---- scenarios --------------------------------------------------------------
+
+class Report:
+    """What boxprobe saw: boxes and windows in order, and the exit status."""
+
+    def __init__(self, text):
+        self.boxes, self.windows, self.exit, self.timeout, self.notes = [], [], None, False, []
+        block = None
+        for line in text.splitlines():
+            if line in ('box', 'window', 'window-before-box'):
+                block = {'kind': line, 'children': [], 'icon': 'none'}
+            elif line == 'end' and block is not None:
+                (self.boxes if block['kind'] == 'box' else self.windows).append(block)
+                block = None
+            elif '=' in line:
+                key, value = line.split('=', 1)
+                value = value.replace('\\n', '\n').replace('\\r', '\r').replace('\\\\', '\\')
+                if block is None:
+                    if key == 'exit':
+                        self.exit = int(value)
+                    elif key == 'timeout':
+                        self.timeout = True
+                    else:
+                        self.notes.append(line)
+                elif key == 'child':
+                    cls, cid, vis, txt = value.split('|', 3)
+                    block['children'].append({'class': cls, 'id': int(cid), 'visible': vis == 'visible', 'text': txt})
+                else:
+                    block[key] = value
+
+    @staticmethod
+    def box_kind(box):
+        statics = [c for c in box['children'] if c['class'].lower() == 'static']
+        return 'messagebox' if any(c['id'] == 65535 for c in statics) else 'taskdialog'
+
+    @staticmethod
+    def box_text(box):
+        statics = [c for c in box['children'] if c['class'].lower() == 'static']
+        if Report.box_kind(box) == 'messagebox':
+            return next(c['text'] for c in statics if c['id'] == 65535)
+        # Task dialog: heading first, then the main text.
+        return statics[1]['text'] if len(statics) > 1 else ''
+
+    @staticmethod
+    def box_heading(box):
+        statics = [c for c in box['children'] if c['class'].lower() == 'static']
+        return statics[0]['text'] if Report.box_kind(box) == 'taskdialog' and statics else ''
+
+    @staticmethod
+    def buttons(box):
+        return [c['text'] for c in box['children'] if c['class'].lower() == 'button' and c['visible']]
+
+
+class Scenario:
+    """A fresh prefix, a distribution folder and one run of the installer."""
+
+    def __init__(self, name):
+        self.name = name
+        self.root = lab_dir() / 'scenarios' / name
+        shutil.rmtree(self.root, ignore_errors=True)
+        self.prefix = self.root / 'prefix'
+        self.home = self.root / 'home'
+        self.dist = self.root / 'dist'
+        self.home.mkdir(parents=True)
+        self.dist.mkdir()
+        subprocess.run(['cp', '-a', str(lab_dir() / 'template'), str(self.prefix)], check=True)
+        self.drive_c = self.prefix / 'drive_c'
+        self.env = scenario_env(self.prefix, self.home)
+        self.exe_name = 'Setup.exe'
+
+    def c(self, windows_path):
+        """Host path of a C: path."""
+        assert windows_path[:3].upper() == 'C:\\'
+        return self.drive_c / windows_path[3:].replace('\\', '/')
+
+    def put_installer(self, name='Setup.exe'):
+        self.exe_name = name
+        shutil.copy2(windows_build() / 'Setup.exe', self.dist / name)
+
+    def run(self, show=None, hold=None, unprivileged=False, timeout=60):
+        """Runs the installer through boxprobe; returns the Report."""
+        report = self.root / 'report.txt'
+        cmd = [loader(), str(windows_build() / 'boxprobe.exe'), '--report', z_path(report),
+               '--exe', z_path(self.dist / self.exe_name), '--cwd', z_path(self.dist),
+               '--shots', z_path(self.root / 'shot'), '--timeout', str(timeout)]
+        if show:
+            cmd += ['--show', show]
+        if hold:
+            cmd += ['--hold', hold]
+        if unprivileged:
+            cmd = NO_DAC_OVERRIDE + cmd
+        t0 = time.time()
+        try:
+            proc = subprocess.run(cmd, env=self.env, timeout=timeout + 60, capture_output=True)
+        finally:
+            subprocess.run([wineserver(), '-k'], env=self.env, timeout=60)
+        self.seconds = time.time() - t0
+        if proc.returncode != 0 or not report.exists():
+            raise AssertionError(f'boxprobe failed ({proc.returncode}): {proc.stderr.decode(errors="replace")}')
+        result = Report(report.read_text(encoding='utf-8'))
+        for box in result.boxes + result.windows:
+            if box.get('shot'):
+                print(f'screenshot: {self.root / Path(box["shot"].replace(chr(92), "/")).name}')
+        return result
+
+
+def main(argv):
+    commands = {'start-display': start_display, 'stop-display': stop_display, 'boot-template': boot_template}
+    if len(argv) != 2 or argv[1] not in commands:
+        print('usage: winelab.py ' + '|'.join(commands), file=sys.stderr)
+        return 2
+    commands[argv[1]]()
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv))
+
+
+# ---- scenario registry ------------------------------------------------------
+
+class Scenarios:
+    """A named set of scenario functions, run one per process by CTest."""
+
+    def __init__(self):
+        self.table = {}
+
+    def __call__(self, fn):
+        self.table[fn.__name__] = fn
+        return fn
+
+    def main(self, argv):
+        if len(argv) == 2 and argv[1] == '--list':
+            print(';'.join(self.table))
+            return 0
+        if len(argv) != 2 or argv[1] not in self.table:
+            print('usage: SCRIPT --list | ' + '|'.join(self.table), file=sys.stderr)
+            return 2
+        t0 = time.time()
+        self.table[argv[1]](Scenario(argv[1]))
+        print(f'{argv[1]}: passed under Wine ({arch()}) in {time.time() - t0:.1f} s')
+        return 0
+
+
+def expect(actual, wanted, what):
+    if actual != wanted:
+        raise AssertionError(f'{what}: expected {wanted!r}, got {actual!r}')
+
+
+def only_box(report):
+    expect(report.timeout, False, 'run finished before the watchdog')
+    expect(len(report.boxes), 1, 'number of boxes')
+    return report.boxes[0]
+
+
+def expect_completion(report, text, caption='Setup'):
+    """One task dialog: caption, empty heading, the text, one OK, no icon; exit 0."""
+    box = only_box(report)
+    expect(Report.box_kind(box), 'taskdialog', 'box kind')
+    expect(box['caption'], caption, 'box caption')
+    expect(Report.box_heading(box), '', 'box heading')
+    expect(Report.box_text(box), text, 'box text')
+    expect(Report.buttons(box), ['OK'], 'box buttons')
+    expect(box['icon'], 'none', 'box icon')
+    expect([w['kind'] for w in report.windows], [], 'main window shown before the box')
+    expect(report.exit, 0, 'exit status')
+
+
+def expect_error(report, text, caption='Setup'):
+    """One system box with the stop icon, then the empty main window stays until closed; exit 1."""
+    box = only_box(report)
+    expect(Report.box_kind(box), 'messagebox', 'box kind')
+    expect(box['caption'], caption, 'box caption')
+    expect(Report.box_text(box), text, 'box text')
+    expect(Report.buttons(box), ['OK'], 'box buttons')
+    expect(box['icon'], 'stop', 'box icon')
+    windows = [w for w in report.windows if w['kind'] == 'window']
+    expect(len(windows), 1, 'main window left open after the error box')
+    expect(windows[0]['caption'], 'Setup 1.0', 'main window caption')
+    expect([c['text'] for c in windows[0]['children'] if c['visible']], [], 'visible controls on the main window')
+    expect(report.exit, 1, 'exit status')
+    return windows[0]

@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "app/Errors.h"
+
+namespace {
+
+TEST(ApplicationTitle, TakesTheNameBeforeItsFirstDotWithTheRestLowerCased) {
+    EXPECT_EQ(ApplicationTitleFromPath(L"C:\\dist\\Setup.exe"), L"Setup");
+    EXPECT_EQ(ApplicationTitleFromPath(L"C:\\dist\\SETUP.EXE"), L"Setup");
+    EXPECT_EQ(ApplicationTitleFromPath(L"D:\\a.b\\my.setup.exe"), L"my");
+    EXPECT_EQ(ApplicationTitleFromPath(L"installer"), L"installer");
+    EXPECT_EQ(ApplicationTitleFromPath(L"\\\\server\\share\\ŘEŠENÍ.EXE"), L"Řešení");
+    EXPECT_EQ(ApplicationTitleFromPath(L"C:\\x\\sETUP.exe"), L"setup");  // the first character stays
+}
+
+TEST(ErrorBoxText, AddsAPeriodOnlyAfterCharactersAboveThePeriod) {
+    EXPECT_EQ(WithFinalPeriod(L"File not found"), L"File not found.");
+    EXPECT_EQ(WithFinalPeriod(L"Upgrade ready."), L"Upgrade ready.");
+    EXPECT_EQ(WithFinalPeriod(L"Invalid data type for 'Desktop'"), L"Invalid data type for 'Desktop'");
+    EXPECT_EQ(WithFinalPeriod(L"(first: C:\\x)"), L"(first: C:\\x)");
+    EXPECT_EQ(WithFinalPeriod(L"a,"), L"a,");
+    EXPECT_EQ(WithFinalPeriod(L"a/"), L"a/.");  // '/' is 47
+    EXPECT_EQ(WithFinalPeriod(L"I/O error 32"), L"I/O error 32.");
+    EXPECT_EQ(WithFinalPeriod(L"plocha"), L"plocha.");
+    EXPECT_EQ(WithFinalPeriod(L""), L"");
+}
+
+std::exception_ptr Chain(const wchar_t* outer, const wchar_t* inner) {
+    try {
+        try {
+            throw Exception(inner);
+        } catch (...) {
+            std::throw_with_nested(Exception(outer));
+        }
+    } catch (...) {
+        return std::current_exception();
+    }
+}
+
+TEST(ErrorBoxText, UsesTheInnermostNonEmptyMessageOfTheChain) {
+    EXPECT_EQ(ErrorBoxText(Chain(L"outer", L"inner")), L"inner.");
+    EXPECT_EQ(ErrorBoxText(Chain(L"outer", L"")), L"outer.");
+    EXPECT_EQ(ErrorBoxText(Chain(L"", L"")), L"");
+    EXPECT_EQ(ErrorBoxText(std::make_exception_ptr(EInOutError(100))), L"Read beyond end of file.");
+    EXPECT_EQ(ErrorBoxText(std::make_exception_ptr(std::runtime_error("bad thing"))), L"bad thing.");
+    EXPECT_EQ(ErrorBoxText(std::make_exception_ptr(42)), L"");
+}
+
+TEST(IOErrorMessage, NamesTheKnownCodesAndNumbersTheRest) {
+    EXPECT_EQ(IOErrorMessage(2), L"File not found");
+    EXPECT_EQ(IOErrorMessage(3), L"Invalid filename");
+    EXPECT_EQ(IOErrorMessage(4), L"Too many open files");
+    EXPECT_EQ(IOErrorMessage(5), L"File access denied");
+    EXPECT_EQ(IOErrorMessage(100), L"Read beyond end of file");
+    EXPECT_EQ(IOErrorMessage(101), L"Disk full");
+    EXPECT_EQ(IOErrorMessage(106), L"Invalid numeric input");
+    EXPECT_EQ(IOErrorMessage(32), L"I/O error 32");
+    EXPECT_EQ(IOErrorMessage(0xFFFFFFFFu), L"I/O error 4294967295");
+    EXPECT_EQ(EInOutError(5).ErrorCode(), 5u);
+}
+
+TEST(Format, FillsPlaceholdersInOrderAndKeepsSurplusOnes) {
+    EXPECT_EQ(Format(L"%d file(s) (first: %s)", {L"2", L"C:\\a"}), L"2 file(s) (first: C:\\a)");
+    EXPECT_EQ(Format(L"Invalid data type for '%s'", {L"Desktop"}), L"Invalid data type for 'Desktop'");
+    EXPECT_EQ(Format(L"%s and %s", {L"one"}), L"one and %s");
+    EXPECT_EQ(Format(L"100%", {}), L"100%");
+}
+
+}  // namespace
