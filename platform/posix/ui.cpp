@@ -42,21 +42,17 @@ void WriteBox(std::FILE* f, const std::wstring& caption, const std::wstring& tex
     WaitForEnter();
 }
 
+// Nothing to draw: the terminal shows only the boxes.
 class ConsoleWindow final : public MainWindow {
 public:
-    explicit ConsoleWindow(const FormLayout& layout) : caption_(layout.caption) {}
-    void Show() override { shown_ = true; }
-
-private:
-    std::wstring caption_;
-    bool shown_ = false;
+    void Show() override {}
 };
 
 }  // namespace
 
-std::unique_ptr<MainWindow> CreateMainWindow(const FormLayout& layout, ClickSink) {
+std::unique_ptr<MainWindow> CreateMainWindow(const FormLayout&, ClickSink) {
     g_quitPosted = false;
-    return std::make_unique<ConsoleWindow>(layout);
+    return std::make_unique<ConsoleWindow>();
 }
 
 void SetApplicationIcon(const wchar_t*) {}

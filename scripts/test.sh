@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Every test: native units and the real Setup.exe under Wine. Ends with ctest's summary.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+arch=$(bash scripts/wine-arch.sh)
+echo "Wine tests run the ${arch} build$([ "$arch" = win64 ] && echo ' (this kernel cannot execute 32-bit code)')"
+
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 -j2
+if [ "$arch" = win64 ]; then
+    cmake --preset win64 >/dev/null
+    cmake --build --preset win64 -j2
+fi
+cmake --preset native -DSETUP_WINDOWS_BUILD="$PWD/build/$arch" -DSETUP_WINE_ARCH="$arch" >/dev/null
+cmake --build --preset native -j2
+cd build/native
+ctest --output-on-failure -j2
