@@ -6,12 +6,15 @@
 #include <string>
 
 #include "app/Forms.h"
+#include "app/InstallPlan.h"
 #include "platform/fileops.h"
 
 extern std::int32_t Languagem;          // 0 Czech, 1 English, 2 German, 3 Swedish, 4 Russian
 extern fileops::RecordFile SoubLnguag;  // the language file while it is read
 extern bool instal;                     // this run is a fresh installation
 extern bool upgrade;                    // this run is an upgrade
+extern std::wstring Desktopadrstr;      // the last composed desktop path
+extern const wchar_t* Desktopadr;       // its characters, as handed to the copy
 
 class TForm1 : public TForm {
 public:
@@ -22,6 +25,12 @@ public:
 
     void FormCreate(TObject* Sender) override;
     void SetupClick(TObject* Sender);
+    void RegisterClick(TObject* Sender);
+
+    const PlanRunner& Runner() const { return runner_; }
+
+private:
+    PlanRunner runner_;
 };
 
 extern TForm1* Form1;
@@ -30,3 +39,6 @@ void ReadLanguage();
 void DetectOutcome();
 std::wstring CompletionMessageText(int volba);
 void ShowCompletion();
+std::wstring GetDesktopDir();
+// DesktopFolder, read afresh, followed by `name` (which begins with a backslash).
+const std::wstring& DesktopPath(const std::wstring& name);

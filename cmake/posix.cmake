@@ -3,6 +3,7 @@ add_library(setup_platform STATIC
     platform/posix/fileops.cpp
     platform/posix/paths.cpp
     platform/posix/process.cpp
+    platform/posix/shellfolders.cpp
     platform/posix/ui.cpp)
 target_include_directories(setup_platform PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(setup_platform PRIVATE -Wall -Wextra -Werror)

@@ -24,7 +24,8 @@ bool FileExists(const std::wstring& path);
 bool DirectoryExists(const std::wstring& path);
 // Creates the last level only.
 bool CreateDir(const std::wstring& path);
-// Deletes a file or a directory link, never a plain directory.
+// Deletes a file or a directory link, never a plain directory; a read-only
+// file stays.
 bool DeleteFile(const std::wstring& path);
 // Replaces an existing target unless failIfExists; attributes travel with the
 // file; a read-only target makes the copy fail.

@@ -104,8 +104,14 @@ bool DirectoryExists(const std::wstring& path) {
 
 bool CreateDir(const std::wstring& path) { return ::mkdir(NativePath(path).c_str(), 0777) == 0; }
 
-// unlink removes files and links to directories alike, and refuses a directory.
-bool DeleteFile(const std::wstring& path) { return ::unlink(NativePath(path).c_str()) == 0; }
+// unlink removes files and links to directories alike and refuses a
+// directory; a read-only file is refused as Windows refuses it.
+bool DeleteFile(const std::wstring& path) {
+    const std::string p = NativePath(path);
+    struct stat st;
+    if (::lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && IsReadOnly(st)) return Fail(EACCES);
+    return ::unlink(p.c_str()) == 0;
+}
 
 bool CopyFileW(const std::wstring& source, const std::wstring& target, bool failIfExists) {
     const std::string from = NativePath(source), to = NativePath(target);
