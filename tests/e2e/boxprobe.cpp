@@ -139,41 +139,48 @@ bool Screenshot(HWND hwnd, const std::wstring& path) {
 
 // ---- What a window shows.
 struct Options {
-    std::wstring report, exe, cwd, shots, hold;
+    std::wstring report, exe, cwd, shots, hold, regDesktop;
     int show = SW_SHOWNORMAL;
     DWORD timeoutMs = 30000;
 };
 
+bool LooksLike(HDC screen, const std::vector<std::uint32_t>& shown, int w, int h, LPCWSTR icon) {
+    HDC mem = ::CreateCompatibleDC(screen);
+    HBITMAP bmp = ::CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = ::SelectObject(mem, bmp);
+    RECT all{0, 0, w, h};
+    ::FillRect(mem, &all, ::GetSysColorBrush(COLOR_3DFACE));
+    ::DrawIconEx(mem, 0, 0, ::LoadIconW(nullptr, icon), 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
+    const auto drawn = Capture(mem, 0, 0, w, h);
+    ::SelectObject(mem, old);
+    ::DeleteObject(bmp);
+    ::DeleteDC(mem);
+    std::size_t same = 0;
+    for (std::size_t i = 0; i < drawn.size(); ++i) same += drawn[i] == shown[i];
+    return same * 100 >= drawn.size() * 95;
+}
+
 // Icon handles of another process cannot be compared under Wine, so the icon
-// control's pixels are compared with each standard icon drawn the same way.
+// control's pixels are compared with each standard icon drawn the same way;
+// a box still being painted is looked at again for up to two seconds.
 std::string IconName(HWND control) {
-    RECT r;
-    ::GetWindowRect(control, &r);
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    if (w <= 0 || h <= 0) return "none";
-    HDC screen = ::GetDC(nullptr);
-    const auto shown = Capture(screen, r.left, r.top, w, h);
     const struct { LPCWSTR id; const char* name; } known[] = {
         {IDI_HAND, "stop"}, {IDI_EXCLAMATION, "warning"}, {IDI_ASTERISK, "information"},
         {IDI_QUESTION, "question"}};
-    std::string best = "other";
-    for (const auto& k : known) {
-        HDC mem = ::CreateCompatibleDC(screen);
-        HBITMAP bmp = ::CreateCompatibleBitmap(screen, w, h);
-        HGDIOBJ old = ::SelectObject(mem, bmp);
-        RECT all{0, 0, w, h};
-        ::FillRect(mem, &all, ::GetSysColorBrush(COLOR_3DFACE));
-        ::DrawIconEx(mem, 0, 0, ::LoadIconW(nullptr, k.id), 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
-        const auto drawn = Capture(mem, 0, 0, w, h);
-        ::SelectObject(mem, old);
-        ::DeleteObject(bmp);
-        ::DeleteDC(mem);
-        std::size_t same = 0;
-        for (std::size_t i = 0; i < drawn.size(); ++i) same += drawn[i] == shown[i];
-        if (same * 100 >= drawn.size() * 95) best = k.name;
+    for (int attempt = 0; attempt < 20; ++attempt, ::Sleep(100)) {
+        RECT r;
+        ::GetWindowRect(control, &r);
+        const int w = r.right - r.left, h = r.bottom - r.top;
+        if (w <= 0 || h <= 0) return "none";
+        HDC screen = ::GetDC(nullptr);
+        const auto shown = Capture(screen, r.left, r.top, w, h);
+        const char* found = nullptr;
+        for (const auto& k : known)
+            if (!found && LooksLike(screen, shown, w, h, k.id)) found = k.name;
+        ::ReleaseDC(nullptr, screen);
+        if (found) return found;
     }
-    ::ReleaseDC(nullptr, screen);
-    return best;
+    return "other";
 }
 
 struct Child {
@@ -326,6 +333,55 @@ int Session::Run() {
     return 0;
 }
 
+const wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
+// Sets the desktop entry with exact bytes, which reg.exe and regedit cannot
+// (they always terminate strings): "TYPE:HEX", "delete" or "delete-key".
+bool SetDesktopEntry(const std::wstring& spec, FILE* report) {
+    LSTATUS rc;
+    if (spec == L"delete-key") {
+        rc = ::RegDeleteKeyW(HKEY_CURRENT_USER, kShellFolders);
+    } else {
+        HKEY key = nullptr;
+        rc = ::RegCreateKeyExW(HKEY_CURRENT_USER, kShellFolders, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                               nullptr);
+        if (rc == ERROR_SUCCESS && spec == L"delete") {
+            rc = ::RegDeleteValueW(key, L"Desktop");
+        } else if (rc == ERROR_SUCCESS) {
+            const auto colon = spec.find(L':');
+            const DWORD type = static_cast<DWORD>(std::wcstoul(spec.substr(0, colon).c_str(), nullptr, 10));
+            std::vector<BYTE> bytes;
+            for (std::size_t i = colon + 1; i + 1 < spec.size(); i += 2)
+                bytes.push_back(static_cast<BYTE>(std::wcstoul(spec.substr(i, 2).c_str(), nullptr, 16)));
+            rc = ::RegSetValueExW(key, L"Desktop", 0, type, bytes.empty() ? nullptr : bytes.data(),
+                                  static_cast<DWORD>(bytes.size()));
+        }
+        if (key) ::RegCloseKey(key);
+    }
+    if (rc != ERROR_SUCCESS) std::fprintf(report, "error=registry %ld\n", static_cast<long>(rc));
+    return rc == ERROR_SUCCESS;
+}
+
+// Under Wine the desktop process rewrites the Shell Folders entries when it
+// starts, which happens on the first window of the session: start it, and
+// wait until the entry it writes has settled, before setting ours.
+bool StartDesktop() {
+    ::GetDesktopWindow();
+    std::vector<BYTE> last;
+    for (int stable = 0, round = 0; stable < 4 && round < 100; ++round) {
+        ::Sleep(100);
+        std::vector<BYTE> now(65536);
+        DWORD size = static_cast<DWORD>(now.size());
+        if (::RegGetValueW(HKEY_CURRENT_USER, kShellFolders, L"Desktop", RRF_RT_ANY, nullptr, now.data(),
+                           &size) != ERROR_SUCCESS)
+            size = 0;
+        now.resize(size);
+        stable = now == last && size > 0 ? stable + 1 : 0;
+        last = now;
+    }
+    return true;
+}
+
 bool ParseArgs(int argc, wchar_t** argv, Options& o) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::wstring key = argv[i], value = argv[i + 1];
@@ -334,6 +390,7 @@ bool ParseArgs(int argc, wchar_t** argv, Options& o) {
         else if (key == L"--cwd") o.cwd = value;
         else if (key == L"--shots") o.shots = value;
         else if (key == L"--hold") o.hold = value;
+        else if (key == L"--reg-desktop") o.regDesktop = value;
         else if (key == L"--timeout") o.timeoutMs = static_cast<DWORD>(_wtoi(value.c_str())) * 1000;
         else if (key == L"--show") o.show = value == L"max" ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
         else return false;
@@ -347,11 +404,15 @@ int wmain(int argc, wchar_t** argv) {
     Options o;
     if (!ParseArgs(argc, argv, o)) {
         std::fprintf(stderr, "usage: boxprobe --report FILE --exe PATH [--cwd DIR] [--shots PREFIX]"
-                             " [--show max] [--hold FILE] [--timeout SECONDS]\n");
+                             " [--show max] [--hold FILE] [--reg-desktop TYPE:HEX|delete|delete-key] [--timeout SECONDS]\n");
         return 2;
     }
     FILE* report = _wfopen(o.report.c_str(), L"wb");
     if (!report) return 3;
+    if (!o.regDesktop.empty() && !(StartDesktop() && SetDesktopEntry(o.regDesktop, report))) {
+        std::fclose(report);
+        return 4;
+    }
     const int rc = Session(o, report).Run();
     std::fclose(report);
     return rc;

@@ -8,12 +8,16 @@ Environment (set by CTest): SETUP_WINDOWS_BUILD (folder with Setup.exe and
 boxprobe.exe), SETUP_WINE_ARCH (win32 or win64), SETUP_LAB (work folder).
 """
 import os
+import pwd
 import shutil
 import signal
 import subprocess
 import sys
 import time
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / 'scripts'))
+import make_distribution  # noqa: E402
 
 WINE_ENV = {
     'WINEDEBUG': '-all',
@@ -99,6 +103,9 @@ def stop_display():
 
 
 def scenario_env(prefix, home):
+    """`home` must not exist: Wine then keeps the user's folders (the desktop
+    among them) inside the prefix instead of linking them to the host's home."""
+    assert not home.exists(), home
     env = {k: v for k, v in os.environ.items() if not k.startswith('WINE')}
     env.update(WINE_ENV)
     env.update({'WINEPREFIX': str(prefix), 'WINEARCH': arch(), 'HOME': str(home),
@@ -110,10 +117,7 @@ def boot_template():
     """Boots the prefix every scenario starts from."""
     template = lab_dir() / 'template'
     shutil.rmtree(template, ignore_errors=True)
-    home = lab_dir() / 'template-home'
-    shutil.rmtree(home, ignore_errors=True)
-    home.mkdir(parents=True)
-    env = scenario_env(template, home)
+    env = scenario_env(template, lab_dir() / 'no-home')
     t0 = time.time()
     subprocess.run([loader(), 'wineboot', '-i'], env=env, check=True, timeout=300,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -185,10 +189,9 @@ class Scenario:
         self.root = lab_dir() / 'scenarios' / name
         shutil.rmtree(self.root, ignore_errors=True)
         self.prefix = self.root / 'prefix'
-        self.home = self.root / 'home'
+        self.home = self.root / 'no-home'
         self.dist = self.root / 'dist'
-        self.home.mkdir(parents=True)
-        self.dist.mkdir()
+        self.dist.mkdir(parents=True)
         subprocess.run(['cp', '-a', str(lab_dir() / 'template'), str(self.prefix)], check=True)
         self.drive_c = self.prefix / 'drive_c'
         self.env = scenario_env(self.prefix, self.home)
@@ -203,7 +206,16 @@ class Scenario:
         self.exe_name = name
         shutil.copy2(windows_build() / 'Setup.exe', self.dist / name)
 
-    def run(self, show=None, hold=None, unprivileged=False, timeout=60):
+    def put_distribution(self, language=1, without=()):
+        """The installer beside a complete sample distribution."""
+        self.put_installer()
+        make_distribution.write(self.dist, language, without)
+
+    @property
+    def desktop(self):
+        return self.drive_c / 'users' / pwd.getpwuid(os.getuid()).pw_name / 'Desktop'
+
+    def run(self, show=None, hold=None, unprivileged=False, timeout=60, reg_desktop=None):
         """Runs the installer through boxprobe; returns the Report."""
         report = self.root / 'report.txt'
         cmd = [loader(), str(windows_build() / 'boxprobe.exe'), '--report', z_path(report),
@@ -213,6 +225,8 @@ class Scenario:
             cmd += ['--show', show]
         if hold:
             cmd += ['--hold', hold]
+        if reg_desktop:
+            cmd += ['--reg-desktop', reg_desktop]
         if unprivileged:
             cmd = NO_DAC_OVERRIDE + cmd
         t0 = time.time()
@@ -241,6 +255,19 @@ def main(argv):
 
 if __name__ == '__main__':
     sys.exit(main(sys.argv))
+
+
+# ---- registry values, as boxprobe's --reg-desktop takes them -------------------
+
+REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_QWORD = 1, 2, 3, 4, 7, 11
+
+
+def reg_value(kind, data):
+    return f'{kind}:{data.hex()}'
+
+
+def reg_text(text, kind=REG_SZ, terminated=True):
+    return reg_value(kind, (text + ('\0' if terminated else '')).encode('utf-16-le'))
 
 
 # ---- scenario registry ------------------------------------------------------

@@ -5,7 +5,6 @@
 #include "app/Errors.h"
 #include "app/Texts.h"
 #include "app/Unit1.h"
-#include "platform/startup.h"
 #include "tests/unit/test_support.h"
 
 namespace {
@@ -154,34 +153,6 @@ TEST_F(Language, OutcomeFollowsTheInstalledProgramFile) {
     DetectOutcome();
     EXPECT_FALSE(instal);
     EXPECT_TRUE(upgrade);
-}
-
-// The whole program on the POSIX port: boxes, order and exit status.
-class Program : public Language {
-protected:
-    int Run() { return ::Setup(); }
-    ConsoleCapture console_;
-};
-
-TEST_F(Program, AFreshRunShowsOneInstallationBoxAndExitsZero) {
-    WriteFile(box_.Dist("dLangv.dat"), Bytes({1, 0, 0, 0}));
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(console_.Out(), "unit_tests\nInstaltion completed.\n[OK]\n");
-    EXPECT_EQ(console_.Err(), "");
-}
-
-TEST_F(Program, AnUpgradeShowsTheUpgradeBoxAndAnEmptyTextStillShowsOne) {
-    WriteFile(box_.C("Orvo_Tool/Orvo Tool.exe"), "MZ");
-    WriteFile(box_.Dist("dLangv.dat"), Bytes({9, 0, 0, 0}));
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(console_.Out(), "unit_tests\n\n[OK]\n");
-}
-
-TEST_F(Program, AnUnreadableLanguageFileEndsInTheErrorBoxAndExitsOne) {
-    WriteFile(box_.Dist("dLangv.dat"), Bytes({1, 0}));
-    EXPECT_EQ(Run(), 1);
-    EXPECT_EQ(console_.Out(), "");
-    EXPECT_EQ(console_.Err(), "unit_tests\nRead beyond end of file.\n[OK]\n");
 }
 
 }  // namespace

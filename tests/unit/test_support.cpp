@@ -1,5 +1,6 @@
 #include "tests/unit/test_support.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -32,28 +33,73 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-Sandbox::Sandbox() : hadPrefix_(std::getenv("WINEPREFIX") != nullptr) {
-    if (hadPrefix_) oldPrefix_ = std::getenv("WINEPREFIX");
-    oldCwd_ = fs::current_path().string();
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name), had_(std::getenv(name)) {
+    if (had_) old_ = std::getenv(name);
+    ::setenv(name, value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (had_)
+        ::setenv(name_.c_str(), old_.c_str(), 1);
+    else
+        ::unsetenv(name_.c_str());
+}
+
+Sandbox::Sandbox()
+    : oldCwd_(fs::current_path().string()),
+      prefix_("WINEPREFIX", root_ / "prefix"),
+      config_("XDG_CONFIG_HOME", root_ / "config"),
+      home_("HOME", root_ / "home") {
     MakeDirs(root_ / "prefix/drive_c");
     MakeDirs(root_ / "dist");
-    ::setenv("WINEPREFIX", (root_ / "prefix").c_str(), 1);
+    MakeDirs(root_ / "home/Desktop");
+    SetUserDirs("XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n");
     fs::current_path(root_ / "dist");
 }
 
-Sandbox::~Sandbox() {
-    fs::current_path(oldCwd_);
-    if (hadPrefix_)
-        ::setenv("WINEPREFIX", oldPrefix_.c_str(), 1);
-    else
-        ::unsetenv("WINEPREFIX");
-}
+Sandbox::~Sandbox() { fs::current_path(oldCwd_); }
 
 std::string Sandbox::C(const std::string& relative) const { return root_ / ("prefix/drive_c/" + relative); }
 std::string Sandbox::Dist(const std::string& relative) const { return root_ / ("dist/" + relative); }
+std::string Sandbox::Desktop(const std::string& name) const { return root_ / ("home/Desktop/" + name); }
+
+void Sandbox::SetUserDirs(const std::string& content) const {
+    if (content.empty())
+        ::unlink((root_ / "config/user-dirs.dirs").c_str());
+    else
+        WriteFile(root_ / "config/user-dirs.dirs", "# written by the test\n" + content);
+}
+
+std::string LanguageBytes(int language) {
+    const auto u = static_cast<std::uint32_t>(language);
+    return std::string{static_cast<char>(u), static_cast<char>(u >> 8), static_cast<char>(u >> 16),
+                       static_cast<char>(u >> 24)};
+}
+
+void WriteDistribution(int language, const std::vector<std::string>& without) {
+    static const char* const kNames[] = {
+        "Orvo Tool.exe", "Orvo Dustrel.exe", "Orvo Tool.lnk", "Orvo_Tool DATA.lnk",
+        "Orvo Tool CZ.pdf", "Orvo Tool DE.pdf", "Orvo Tool EN.pdf",
+        "Data/Kesmark.pdf", "Data/KesmarkE.pdf", "Data/KesmarkD.pdf", "Data/KesmarkS.pdf",
+        "Data/Power.txt", "Data/PowerEN.txt", "Data/QCAFL.txt", "Data/QCAFL_EN.txt",
+        "Data/QBRENLOW.txt", "Data/QKV.txt", "Data/QPower1.txt", "Data/Rakoviny.txt",
+        "Data/QmtrinOrvoT.txt", "Data/Power Seznam.pdf", "Data/Q CAFL EN frequence.pdf",
+        "Data/Q CAFL EN List.pdf", "Data/Q CAFL frekvence.pdf", "Data/Q CAFL seznam.pdf",
+        "Data/Q BRENLOW frekvence.pdf", "Data/Q BRENLOW seznam.pdf", "Data/Q KV Frekvence.pdf",
+        "Data/Q KV seznam.pdf", "Data/Q Power1 Seznam.pdf"};
+    auto wanted = [&](const std::string& n) {
+        for (const auto& w : without)
+            if (w == n) return false;
+        return true;
+    };
+    for (const char* name : kNames)
+        if (wanted(name)) WriteFile(name, std::string("content of ") + name + "\n");
+    if (wanted("dLangv.dat")) WriteFile("dLangv.dat", LanguageBytes(language));
+}
 
 void WriteFile(const std::string& path, const std::string& bytes) {
-    fs::create_directories(fs::path(path).parent_path());
+    const fs::path parent = fs::path(path).parent_path();
+    if (!parent.empty()) fs::create_directories(parent);
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f << bytes;
     if (!f) throw std::runtime_error("cannot write " + path);
@@ -111,5 +157,13 @@ std::string Slurp(std::FILE* f) {
 
 std::string ConsoleCapture::Out() { return Slurp(out_); }
 std::string ConsoleCapture::Err() { return Slurp(err_); }
+
+void ConsoleCapture::Clear() {
+    for (std::FILE* f : {out_, err_}) {
+        std::fflush(f);
+        if (::ftruncate(::fileno(f), 0) != 0) throw std::runtime_error("cannot clear the console file");
+        std::rewind(f);
+    }
+}
 
 }  // namespace testing_support

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -21,20 +22,40 @@ private:
 
 // Points drive C: at a fresh prefix and the current directory at a fresh
 // distribution folder for the life of the object.
+// Restores one environment variable on destruction.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+
+private:
+    std::string name_, old_;
+    bool had_;
+};
+
+// Points drive C: at a fresh prefix, the current directory at a fresh
+// distribution folder and the user's desktop setting at a fresh desktop.
 class Sandbox {
 public:
     Sandbox();
     ~Sandbox();
     std::string C(const std::string& relative) const;  // host path of C:\relative
     std::string Dist(const std::string& relative) const;
+    std::string Desktop(const std::string& name) const;
+    // Writes the desktop setting's file; "" removes it.
+    void SetUserDirs(const std::string& content) const;
 
 private:
     TempDir root_;
-    std::string oldCwd_, oldPrefix_;
-    bool hadPrefix_;
+    std::string oldCwd_;
+    ScopedEnv prefix_, config_, home_;
 };
 
 void WriteFile(const std::string& path, const std::string& bytes);
+// A complete distribution in the current directory: every file holds its own
+// name, so a misplaced copy shows. Names in `without` are left out.
+void WriteDistribution(int language, const std::vector<std::string>& without = {});
+std::string LanguageBytes(int language);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 void MakeDirs(const std::string& path);
@@ -50,6 +71,7 @@ public:
     ~ConsoleCapture();
     std::string Out();
     std::string Err();
+    void Clear();
 
 private:
     std::FILE* out_;

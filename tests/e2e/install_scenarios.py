@@ -1,0 +1,196 @@
+#!/usr/bin/env python3
+"""The whole installation by the real Setup.exe under Wine: files, desktop and
+the desktop setting's failures."""
+import sys
+from pathlib import Path
+
+from winelab import (REG_DWORD, REG_EXPAND_SZ, REG_SZ, Scenarios, expect, expect_completion, expect_error,
+                     reg_text, reg_value)
+from make_distribution import DATA_PDFS, LANGUAGE_PDFS  # noqa: E402 (path set by winelab)
+
+scenario = Scenarios()
+
+PROGRAM, DATA = 'C:\\Orvo_Tool', 'C:\\Orvo_Tool Data'
+NO_DESKTOP = 'Nemůžu v registrech najít cestu k pracovní ploše.'
+SHORTCUTS = ['Orvo Tool.lnk', 'Orvo_Tool DATA.lnk']
+OLDER_COPIES = ['Orvo Tool 4_3.exe', 'Orvo Tool 4_2 CZ.exe', 'Orvo Tool 4_2 EN.exe',
+                'Orvo Tool 4_1  CZ.exe', 'Orvo Tool 4_1  EN.exe']
+
+
+def installed_files():
+    """Every installed file with its distribution source."""
+    files = {f'{PROGRAM}\\{n}': f'Data/{n}' for n in ('Kesmark.pdf', 'KesmarkE.pdf', 'KesmarkD.pdf', 'KesmarkS.pdf')}
+    files.update({f'{DATA}\\Dokum\\{n}': n for n in LANGUAGE_PDFS})
+    files[f'{PROGRAM}\\dLangv.dat'] = 'dLangv.dat'
+    for n in ('Power.txt', 'PowerEN.txt'):
+        files[f'{DATA}\\DBZ\\{n}'] = f'Data/{n}'
+        files[f'{DATA}\\Program\\{n}'] = f'Data/{n}'
+    for n in ('QCAFL.txt', 'QCAFL_EN.txt', 'QBRENLOW.txt', 'QKV.txt', 'QPower1.txt'):
+        files[f'{DATA}\\DBZ\\{n}'] = f'Data/{n}'
+    files[f'{PROGRAM}\\QmtrinOrvoT.txt'] = 'Data/QmtrinOrvoT.txt'
+    files.update({f'{DATA}\\Dokum\\{n}': f'Data/{n}' for n in DATA_PDFS if not n.startswith('Kesmark')})
+    files.update({f'{PROGRAM}\\{n}': n for n in ('Orvo Tool.exe', 'Orvo Dustrel.exe')})
+    return files
+
+
+def tree(root):
+    return sorted(str(p.relative_to(root)) for p in root.rglob('*')) if root.exists() else []
+
+
+def expect_full_installation(s, pdf):
+    for target, source in installed_files().items():
+        expect(s.c(target).read_bytes() if s.c(target).exists() else None, (s.dist / source).read_bytes(), target)
+    expected = {t[3:].replace('\\', '/') for t in installed_files()}
+    expected |= {'Orvo_Tool Data/DBZ', 'Orvo_Tool Data/Dokum', 'Orvo_Tool Data/Program'}
+    found = [f'Orvo_Tool/{p}' for p in tree(s.drive_c / 'Orvo_Tool')]
+    found += [f'Orvo_Tool Data/{p}' for p in tree(s.drive_c / 'Orvo_Tool Data')]
+    expect(sorted(found), sorted(expected), 'installed tree')
+    expect_desktop(s, pdf)
+
+
+def expect_desktop(s, pdf):
+    placed = SHORTCUTS + ([pdf] if pdf else [])
+    expect(sorted(tree(s.desktop)), sorted(placed), 'desktop')
+    for name in placed:
+        expect((s.desktop / name).read_bytes(), (s.dist / name).read_bytes(), f'desktop {name}')
+
+
+@scenario
+def first_run_installs_everything(s):
+    s.put_distribution(language=1)
+    expect_completion(s.run(), 'Instaltion completed.')
+    expect_full_installation(s, 'Orvo Tool EN.pdf')
+    expect(s.c(f'{DATA}\\DBZ\\Rakoviny.txt').exists(), False, 'Rakoviny.txt installed')
+
+
+@scenario
+def second_run_upgrades_and_keeps_edited_power_lists(s):
+    s.put_distribution(language=2)
+    expect_completion(s.run(), 'Installation ist fertig.')
+    edits = {f'{DATA}\\DBZ\\Power.txt': b'edited in DBZ', f'{DATA}\\Program\\Power.txt': b'edited in Program',
+             f'{DATA}\\DBZ\\QCAFL.txt': b'edited list'}
+    for target, data in edits.items():
+        s.c(target).write_bytes(data)
+    expect_completion(s.run(), 'Upgrade ist fertig.')
+    expect(s.c(f'{DATA}\\DBZ\\Power.txt').read_bytes(), b'edited in DBZ', 'kept Power.txt in DBZ')
+    expect(s.c(f'{DATA}\\Program\\Power.txt').read_bytes(), b'edited in Program', 'kept Power.txt in Program')
+    expect(s.c(f'{DATA}\\DBZ\\QCAFL.txt').read_bytes(), (s.dist / 'Data/QCAFL.txt').read_bytes(), 'replaced QCAFL')
+
+
+@scenario
+def an_old_rakoviny_list_is_removed(s):
+    s.put_distribution()
+    s.c(f'{DATA}\\DBZ').mkdir(parents=True)
+    s.c(f'{DATA}\\DBZ\\Rakoviny.txt').write_bytes(b'old list')
+    expect_completion(s.run(), 'Instaltion completed.')
+    expect(s.c(f'{DATA}\\DBZ\\Rakoviny.txt').exists(), False, 'Rakoviny.txt left in DBZ')
+
+
+@scenario
+def older_desktop_copies_are_removed(s):
+    s.put_distribution()
+    for name in OLDER_COPIES + ['Orvo Tool 4_1 CZ.exe']:
+        (s.desktop / name).write_bytes(b'MZ old')
+    expect_completion(s.run(), 'Instaltion completed.')
+    expect(sorted(tree(s.desktop)), sorted(SHORTCUTS + ['Orvo Tool EN.pdf', 'Orvo Tool 4_1 CZ.exe']), 'desktop')
+
+
+def pdf_scenario(code, pdf, text):
+    def run(s):
+        s.put_distribution(language=code)
+        expect_completion(s.run(), text)
+        expect_desktop(s, pdf)
+    run.__name__ = f'language_{code if code >= 0 else "minus_1"}_places_{pdf.split()[-1][:2] if pdf else "no"}_pdf'
+    scenario(run)
+
+
+pdf_scenario(0, 'Orvo Tool CZ.pdf', 'Instalace dokončena')
+pdf_scenario(2, 'Orvo Tool DE.pdf', 'Installation ist fertig.')
+pdf_scenario(3, 'Orvo Tool EN.pdf', 'Installation är klar.')
+pdf_scenario(-1, None, '')
+
+
+def expect_desktop_failure(s, report, text):
+    expect_error(report, text)
+    expect(s.c(f'{PROGRAM}\\Orvo Tool.exe').exists(), False, 'program copied')
+    expect(s.c(f'{PROGRAM}\\Orvo Dustrel.exe').exists(), False, 'companion copied')
+    expect(s.c(f'{DATA}\\DBZ\\QKV.txt').exists(), True, 'the files before the desktop step installed')
+    for root in (s.drive_c, Path('/')):
+        for name in SHORTCUTS + ['Orvo Tool EN.pdf']:
+            expect((root / name).exists(), False, f'{name} at the root of {root}')
+
+
+@scenario
+def desktop_value_of_number_type_fails(s):
+    s.put_distribution()
+    report = s.run(reg_desktop=reg_value(REG_DWORD, (7).to_bytes(4, 'little')))
+    expect_desktop_failure(s, report, "Invalid data type for 'Desktop'")
+
+
+@scenario
+def shell_folders_key_missing_fails(s):
+    s.put_distribution()
+    expect_desktop_failure(s, s.run(reg_desktop='delete-key'), NO_DESKTOP)
+
+
+@scenario
+def desktop_value_missing_fails(s):
+    s.put_distribution()
+    expect_desktop_failure(s, s.run(reg_desktop='delete'), NO_DESKTOP)
+
+
+@scenario
+def desktop_value_empty_fails(s):
+    s.put_distribution()
+    expect_desktop_failure(s, s.run(reg_desktop=reg_text('')), NO_DESKTOP)
+
+
+@scenario
+def expandable_desktop_value_is_expanded(s):
+    s.put_distribution()
+    plocha = s.desktop.parent / 'Plocha'
+    plocha.mkdir()
+    expect_completion(s.run(reg_desktop=reg_text('%USERPROFILE%\\Plocha', REG_EXPAND_SZ)), 'Instaltion completed.')
+    expect(sorted(tree(plocha)), sorted(SHORTCUTS + ['Orvo Tool EN.pdf']), 'expanded desktop')
+
+
+@scenario
+def unterminated_odd_length_desktop_value_is_read_whole(s):
+    s.put_distribution()
+    plocha = s.desktop.parent / 'Plocha'
+    plocha.mkdir()
+    data = 'C:\\users\\root\\Plocha'.replace('root', s.desktop.parent.name).encode('utf-16-le') + b'\x41'
+    expect_completion(s.run(reg_desktop=reg_value(REG_SZ, data)), 'Instaltion completed.')
+    expect(sorted(tree(plocha)), sorted(SHORTCUTS + ['Orvo Tool EN.pdf']), 'desktop from an unterminated value')
+
+
+@scenario
+def empty_folder_reports_every_file(s):
+    s.put_installer()
+    expect_error(s.run(), 'Installation incomplete: 33 file(s) could not be installed '
+                          '(first: C:\\Orvo_Tool\\Kesmark.pdf)')
+    for folder in (PROGRAM, DATA, f'{DATA}\\DBZ', f'{DATA}\\Dokum', f'{DATA}\\Program'):
+        expect(s.c(folder).is_dir(), True, folder)
+
+
+@scenario
+def missing_data_list_is_reported(s):
+    s.put_distribution(without=['Data/QKV.txt'])
+    expect_error(s.run(), 'Installation incomplete: 1 file(s) could not be installed '
+                          '(first: C:\\Orvo_Tool Data\\DBZ\\QKV.txt)')
+    expect(s.c(f'{PROGRAM}\\Orvo Tool.exe').exists(), True, 'program installed')
+
+
+@scenario
+def data_folder_present_as_a_file(s):
+    s.put_distribution()
+    s.c(DATA).write_bytes(b'not a folder')
+    expect_error(s.run(), 'Installation incomplete: 22 file(s) could not be installed '
+                          '(first: C:\\Orvo_Tool Data\\Dokum\\Orvo Tool CZ.pdf)')
+    expect(s.c(DATA).read_bytes(), b'not a folder', 'the file in the way')
+    expect(s.c(f'{PROGRAM}\\Orvo Tool.exe').exists(), True, 'program installed')
+    expect_desktop(s, 'Orvo Tool EN.pdf')
+
+
+if __name__ == '__main__':
+    sys.exit(scenario.main(sys.argv))

@@ -1,0 +1,218 @@
+// The whole installation on the POSIX port, on real trees: what lands where,
+// what survives an upgrade, and which failures end the run.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "app/InstallPlan.h"
+#include "app/Unit1.h"
+#include "platform/posix/paths.h"
+#include "platform/shellfolders.h"
+#include "platform/startup.h"
+#include "tests/unit/test_support.h"
+
+namespace {
+
+using namespace testing_support;
+
+// Each installed file and the distribution file it must equal, byte for byte.
+const std::pair<const char*, const char*> kInstalled[] = {
+    {"Orvo_Tool/Kesmark.pdf", "Data/Kesmark.pdf"},
+    {"Orvo_Tool/KesmarkE.pdf", "Data/KesmarkE.pdf"},
+    {"Orvo_Tool/KesmarkD.pdf", "Data/KesmarkD.pdf"},
+    {"Orvo_Tool/KesmarkS.pdf", "Data/KesmarkS.pdf"},
+    {"Orvo_Tool Data/Dokum/Orvo Tool CZ.pdf", "Orvo Tool CZ.pdf"},
+    {"Orvo_Tool Data/Dokum/Orvo Tool DE.pdf", "Orvo Tool DE.pdf"},
+    {"Orvo_Tool Data/Dokum/Orvo Tool EN.pdf", "Orvo Tool EN.pdf"},
+    {"Orvo_Tool/dLangv.dat", "dLangv.dat"},
+    {"Orvo_Tool Data/DBZ/Power.txt", "Data/Power.txt"},
+    {"Orvo_Tool Data/Program/Power.txt", "Data/Power.txt"},
+    {"Orvo_Tool Data/DBZ/PowerEN.txt", "Data/PowerEN.txt"},
+    {"Orvo_Tool Data/Program/PowerEN.txt", "Data/PowerEN.txt"},
+    {"Orvo_Tool Data/DBZ/QCAFL.txt", "Data/QCAFL.txt"},
+    {"Orvo_Tool Data/DBZ/QCAFL_EN.txt", "Data/QCAFL_EN.txt"},
+    {"Orvo_Tool Data/DBZ/QBRENLOW.txt", "Data/QBRENLOW.txt"},
+    {"Orvo_Tool Data/DBZ/QKV.txt", "Data/QKV.txt"},
+    {"Orvo_Tool Data/DBZ/QPower1.txt", "Data/QPower1.txt"},
+    {"Orvo_Tool/QmtrinOrvoT.txt", "Data/QmtrinOrvoT.txt"},
+    {"Orvo_Tool Data/Dokum/Power Seznam.pdf", "Data/Power Seznam.pdf"},
+    {"Orvo_Tool Data/Dokum/Q CAFL EN frequence.pdf", "Data/Q CAFL EN frequence.pdf"},
+    {"Orvo_Tool Data/Dokum/Q CAFL EN List.pdf", "Data/Q CAFL EN List.pdf"},
+    {"Orvo_Tool Data/Dokum/Q CAFL frekvence.pdf", "Data/Q CAFL frekvence.pdf"},
+    {"Orvo_Tool Data/Dokum/Q CAFL seznam.pdf", "Data/Q CAFL seznam.pdf"},
+    {"Orvo_Tool Data/Dokum/Q BRENLOW frekvence.pdf", "Data/Q BRENLOW frekvence.pdf"},
+    {"Orvo_Tool Data/Dokum/Q BRENLOW seznam.pdf", "Data/Q BRENLOW seznam.pdf"},
+    {"Orvo_Tool Data/Dokum/Q KV Frekvence.pdf", "Data/Q KV Frekvence.pdf"},
+    {"Orvo_Tool Data/Dokum/Q KV seznam.pdf", "Data/Q KV seznam.pdf"},
+    {"Orvo_Tool Data/Dokum/Q Power1 Seznam.pdf", "Data/Q Power1 Seznam.pdf"},
+    {"Orvo_Tool/Orvo Tool.exe", "Orvo Tool.exe"},
+    {"Orvo_Tool/Orvo Dustrel.exe", "Orvo Dustrel.exe"},
+};
+
+class Installation : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Languagem = 0;
+        instal = upgrade = false;
+    }
+    int Run() {
+        lookupsBefore_ = shellfolders::LookupCount();
+        return ::Setup();
+    }
+    unsigned long Lookups() const { return shellfolders::LookupCount() - lookupsBefore_; }
+    std::string Boxes() { return console_.Out(); }
+    std::string Errors() { return console_.Err(); }
+
+    Sandbox box_;
+    ConsoleCapture console_;
+    unsigned long lookupsBefore_ = 0;
+};
+
+TEST_F(Installation, FirstRunInstallsEveryFileAndPlacesTheDesktopItems) {
+    WriteDistribution(1);
+    ASSERT_EQ(Run(), 0) << Errors();
+    EXPECT_EQ(Boxes(), "unit_tests\nInstaltion completed.\n[OK]\n");
+    for (const auto& [installed, source] : kInstalled)
+        EXPECT_EQ(ReadFile(box_.C(installed)), ReadFile(box_.Dist(source))) << installed;
+    for (const char* name : {"Orvo Tool.lnk", "Orvo_Tool DATA.lnk"})
+        EXPECT_EQ(ReadFile(box_.Desktop(name)), ReadFile(box_.Dist(name)));
+    EXPECT_EQ(ReadFile(box_.Desktop("Orvo Tool EN.pdf")), ReadFile(box_.Dist("Orvo Tool EN.pdf")));
+    EXPECT_FALSE(Exists(box_.C("Orvo_Tool Data/DBZ/Rakoviny.txt")));
+    EXPECT_EQ(Lookups(), 8u);  // five removals, two shortcuts, one PDF: never cached
+    std::string folder = box_.Desktop("");
+    folder.pop_back();
+    EXPECT_EQ(posixport::Utf8(Desktopadrstr), folder + "\\Orvo Tool EN.pdf");
+    EXPECT_EQ(Desktopadr, Desktopadrstr.c_str());
+}
+
+TEST_F(Installation, ASecondRunIsAnUpgradeThatKeepsEditedPowerListsOnly) {
+    WriteDistribution(1);
+    ASSERT_EQ(Run(), 0) << Errors();
+    WriteFile(box_.C("Orvo_Tool Data/DBZ/Power.txt"), "edited in DBZ");
+    WriteFile(box_.C("Orvo_Tool Data/Program/Power.txt"), "edited in Program");
+    WriteFile(box_.C("Orvo_Tool Data/DBZ/QCAFL.txt"), "edited list");
+    WriteFile(box_.C("Orvo_Tool Data/DBZ/Rakoviny.txt"), "old list");
+    ::unlink(box_.C("Orvo_Tool Data/Program/PowerEN.txt").c_str());
+    ASSERT_EQ(Run(), 0) << Errors();
+    EXPECT_EQ(Boxes(), "unit_tests\nInstaltion completed.\n[OK]\nunit_tests\nUpgrade ready.\n[OK]\n");
+    EXPECT_EQ(ReadFile(box_.C("Orvo_Tool Data/DBZ/Power.txt")), "edited in DBZ");
+    EXPECT_EQ(ReadFile(box_.C("Orvo_Tool Data/Program/Power.txt")), "edited in Program");
+    EXPECT_EQ(ReadFile(box_.C("Orvo_Tool Data/DBZ/QCAFL.txt")), ReadFile(box_.Dist("Data/QCAFL.txt")));
+    EXPECT_EQ(ReadFile(box_.C("Orvo_Tool Data/Program/PowerEN.txt")), ReadFile(box_.Dist("Data/PowerEN.txt")));
+    EXPECT_FALSE(Exists(box_.C("Orvo_Tool Data/DBZ/Rakoviny.txt")));
+}
+
+TEST_F(Installation, OlderDesktopCopiesGoAndLookalikesStay) {
+    WriteDistribution(0);
+    const char* older[] = {"Orvo Tool 4_3.exe", "Orvo Tool 4_2 CZ.exe", "Orvo Tool 4_2 EN.exe",
+                           "Orvo Tool 4_1  CZ.exe", "Orvo Tool 4_1  EN.exe"};
+    for (const char* name : older) WriteFile(box_.Desktop(name), "old");
+    WriteFile(box_.Desktop("Orvo Tool 4_1 CZ.exe"), "one space");
+    ASSERT_EQ(Run(), 0) << Errors();
+    for (const char* name : older) EXPECT_FALSE(Exists(box_.Desktop(name))) << name;
+    EXPECT_EQ(ReadFile(box_.Desktop("Orvo Tool 4_1 CZ.exe")), "one space");
+    EXPECT_TRUE(Exists(box_.Desktop("Orvo Tool CZ.pdf")));
+}
+
+TEST(LanguagePdf, FollowsTheLanguageCode) {
+    EXPECT_STREQ(LanguagePdf(0), L"Orvo Tool CZ.pdf");
+    EXPECT_STREQ(LanguagePdf(1), L"Orvo Tool EN.pdf");
+    EXPECT_STREQ(LanguagePdf(2), L"Orvo Tool DE.pdf");
+    for (int code : {3, 4, 7, 1 << 30}) EXPECT_STREQ(LanguagePdf(code), L"Orvo Tool EN.pdf");
+    for (int code : {-1, -7, INT32_MIN}) EXPECT_EQ(LanguagePdf(code), nullptr);
+}
+
+TEST_F(Installation, ANegativeLanguagePlacesNoPdfAndReadsTheSettingSevenTimes) {
+    WriteDistribution(-1);
+    ASSERT_EQ(Run(), 0) << Errors();
+    EXPECT_EQ(Boxes(), "unit_tests\n\n[OK]\n");
+    for (const char* pdf : {"Orvo Tool CZ.pdf", "Orvo Tool DE.pdf", "Orvo Tool EN.pdf"})
+        EXPECT_FALSE(Exists(box_.Desktop(pdf)));
+    EXPECT_EQ(Lookups(), 7u);
+}
+
+TEST_F(Installation, AMissingSourceIsReportedAndTheRestStillInstalled) {
+    WriteDistribution(1, {"Data/QKV.txt"});
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(Boxes(), "");
+    EXPECT_EQ(Errors(),
+              "unit_tests\nInstallation incomplete: 1 file(s) could not be installed "
+              "(first: C:\\Orvo_Tool Data\\DBZ\\QKV.txt)\n[OK]\n");
+    EXPECT_TRUE(Exists(box_.C("Orvo_Tool/Orvo Dustrel.exe")));
+    EXPECT_TRUE(Exists(box_.Desktop("Orvo Tool.lnk")));
+}
+
+TEST_F(Installation, AnEmptyFolderCreatesTheFoldersAndReportsEveryFile) {
+    EXPECT_EQ(Run(), 1);
+    for (const char* folder : {"Orvo_Tool", "Orvo_Tool Data/DBZ", "Orvo_Tool Data/Dokum", "Orvo_Tool Data/Program"})
+        EXPECT_TRUE(Exists(box_.C(folder))) << folder;
+    // 28 files of the plan, 2 shortcuts, the PDF and 2 programs
+    EXPECT_EQ(Errors(),
+              "unit_tests\nInstallation incomplete: 33 file(s) could not be installed "
+              "(first: C:\\Orvo_Tool\\Kesmark.pdf)\n[OK]\n");
+}
+
+TEST_F(Installation, ADataFolderThatIsAFileFailsItsFilesOnly) {
+    WriteDistribution(1);
+    WriteFile(box_.C("Orvo_Tool Data"), "not a folder");
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(ReadFile(box_.C("Orvo_Tool Data")), "not a folder");
+    EXPECT_EQ(Errors(),
+              "unit_tests\nInstallation incomplete: 22 file(s) could not be installed "
+              "(first: C:\\Orvo_Tool Data\\Dokum\\Orvo Tool CZ.pdf)\n[OK]\n");
+    EXPECT_TRUE(Exists(box_.C("Orvo_Tool/Orvo Tool.exe")));
+    EXPECT_TRUE(Exists(box_.Desktop("Orvo Tool EN.pdf")));
+}
+
+TEST_F(Installation, ReadOnlyTargetsCountButKeptAndAbsentFilesDoNot) {
+    WriteDistribution(1);
+    WriteFile(box_.C("Orvo_Tool Data/DBZ/Power.txt"), "kept");
+    ::chmod(box_.C("Orvo_Tool Data/DBZ/Power.txt").c_str(), 0444);
+    WriteFile(box_.C("Orvo_Tool Data/DBZ/QKV.txt"), "locked");
+    ::chmod(box_.C("Orvo_Tool Data/DBZ/QKV.txt").c_str(), 0444);
+    WriteFile(box_.C("Orvo_Tool Data/DBZ/Rakoviny.txt"), "stays");
+    ::chmod(box_.C("Orvo_Tool Data/DBZ/Rakoviny.txt").c_str(), 0444);
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(Errors(),
+              "unit_tests\nInstallation incomplete: 2 file(s) could not be installed "
+              "(first: C:\\Orvo_Tool Data\\DBZ\\QKV.txt)\n[OK]\n");
+    EXPECT_EQ(ReadFile(box_.C("Orvo_Tool Data/DBZ/Power.txt")), "kept");
+    EXPECT_EQ(ReadFile(box_.C("Orvo_Tool Data/DBZ/QKV.txt")), "locked");
+}
+
+TEST_F(Installation, ALanguageFileErrorStopsBeforeAnythingIsCreated) {
+    WriteDistribution(1);
+    WriteFile("dLangv.dat", "ab");
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(Errors(), "unit_tests\nRead beyond end of file.\n[OK]\n");
+    EXPECT_FALSE(Exists(box_.C("Orvo_Tool")));
+}
+
+// Each desktop-setting failure ends the run at the first desktop path: the
+// older copies stay, nothing is placed and the programs are not copied.
+TEST_F(Installation, DesktopSettingFailuresEndTheRunWithTheirMessages) {
+    WriteDistribution(1);
+    const struct {
+        const char* userDirs;
+        const char* message;
+    } cases[] = {
+        {"", "Nemůžu v registrech najít cestu k pracovní ploše."},
+        {"XDG_MUSIC_DIR=\"$HOME/Music\"\n", "Nemůžu v registrech najít cestu k pracovní ploše."},
+        {"XDG_DESKTOP_DIR=\"\"\n", "Nemůžu v registrech najít cestu k pracovní ploše."},
+        {"XDG_DESKTOP_DIR=$HOME/Desktop\n", "Invalid data type for 'Desktop'"},
+    };
+    WriteFile(box_.Desktop("Orvo Tool 4_3.exe"), "old");
+    for (const auto& c : cases) {
+        box_.SetUserDirs(c.userDirs);
+        EXPECT_EQ(Run(), 1);
+        EXPECT_EQ(Errors(), std::string("unit_tests\n") + c.message + "\n[OK]\n") << c.userDirs;
+        EXPECT_EQ(Lookups(), 1u);
+        EXPECT_TRUE(Exists(box_.Desktop("Orvo Tool 4_3.exe")));
+        EXPECT_FALSE(Exists(box_.Desktop("Orvo Tool.lnk")));
+        EXPECT_FALSE(Exists(box_.C("Orvo_Tool/Orvo Tool.exe")));
+        EXPECT_TRUE(Exists(box_.C("Orvo_Tool Data/DBZ/QKV.txt")));  // what came before stays
+        console_.Clear();
+    }
+}
+
+}  // namespace
