@@ -4,6 +4,8 @@
 
 #include <commctrl.h>
 
+#include <stdexcept>
+
 namespace ui {
 namespace {
 
@@ -68,9 +70,10 @@ public:
         ::UpdateWindow(hwnd_.get());
     }
 
-private:
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept;
-    LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp) noexcept;
+
+private:
+    LRESULT Handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept;
     void ApplyDpi(UINT dpi);
     void SetIcons(UINT dpi);
 
@@ -86,7 +89,7 @@ void RegisterFormClass() {
     if (registered) return;
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = ::DefWindowProcW;  // replaced per window once it is ours
+    wc.lpfnWndProc = &Win32MainWindow::Proc;
     wc.hInstance = ::GetModuleHandleW(nullptr);
     wc.hIcon = g_appIcon;
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
@@ -100,11 +103,9 @@ void Win32MainWindow::Create() {
     const DWORD style = WS_OVERLAPPEDWINDOW;
     HWND hwnd = ::CreateWindowExW(0, kFormClass, layout_.caption, style, CW_USEDEFAULT,
                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
-                                  ::GetModuleHandleW(nullptr), nullptr);
-    if (!hwnd) return;
+                                  ::GetModuleHandleW(nullptr), this);
+    if (!hwnd) throw std::runtime_error("The main window cannot be created");
     hwnd_.reset(hwnd);
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    ::SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc));
     for (std::size_t i = 0; i < layout_.buttons.size(); ++i) {
         const ButtonLayout& b = layout_.buttons[i];
         const DWORD bstyle = WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON | (b.visible ? WS_VISIBLE : 0);
@@ -150,13 +151,16 @@ void Win32MainWindow::SetIcons(UINT dpi) {
 }
 
 LRESULT CALLBACK Win32MainWindow::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
+    if (msg == WM_NCCREATE) {
+        auto* create = reinterpret_cast<const CREATESTRUCTW*>(lp);
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
     auto* self = reinterpret_cast<Win32MainWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (!self) return ::DefWindowProcW(hwnd, msg, wp, lp);
-    return self->Handle(msg, wp, lp);
+    return self->Handle(hwnd, msg, wp, lp);
 }
 
-LRESULT Win32MainWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) noexcept {
-    HWND hwnd = hwnd_.get();
+LRESULT Win32MainWindow::Handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
     switch (msg) {
     case WM_COMMAND:
         if (HIWORD(wp) == BN_CLICKED && LOWORD(wp) >= kFirstButtonId) {

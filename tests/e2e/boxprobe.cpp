@@ -258,6 +258,7 @@ private:
 
     const Options& o_;
     FILE* report_;
+    HANDLE process_ = nullptr;
     std::set<HWND> done_;
     bool sawBox_ = false;
     int shots_ = 0;
@@ -280,8 +281,9 @@ void Session::Visit(HWND hwnd) {
         sawBox_ = true;
         done_.insert(hwnd);
     } else if (cls == L"TForm1" && sawBox_) {
-        // After an error box the main window stays: record it, then close it as a user would.
-        ::Sleep(400);
+        // After a completion box the window shows for an instant as the program
+        // quits; after an error box it stays: record it, then close it as a user would.
+        if (::WaitForSingleObject(process_, 1000) == WAIT_OBJECT_0) return;
         std::wstring shot = NextShot(L"window");
         if (!shot.empty() && !Screenshot(hwnd, shot)) shot.clear();
         Describe(report_, "window", hwnd, shot);
@@ -314,6 +316,7 @@ int Session::Run() {
         return 2;
     }
     ::CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
     const DWORD start = ::GetTickCount();
     while (::WaitForSingleObject(pi.hProcess, 50) == WAIT_TIMEOUT) {
         if (::GetTickCount() - start > o_.timeoutMs) {
@@ -337,22 +340,22 @@ const wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\
 
 // Sets the desktop entry with exact bytes, which reg.exe and regedit cannot
 // (they always terminate strings): "TYPE:HEX", "delete" or "delete-key".
-bool SetDesktopEntry(const std::wstring& spec, FILE* report) {
+bool SetDesktopEntry(const std::wstring& entry, FILE* report) {
     LSTATUS rc;
-    if (spec == L"delete-key") {
+    if (entry == L"delete-key") {
         rc = ::RegDeleteKeyW(HKEY_CURRENT_USER, kShellFolders);
     } else {
         HKEY key = nullptr;
         rc = ::RegCreateKeyExW(HKEY_CURRENT_USER, kShellFolders, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
                                nullptr);
-        if (rc == ERROR_SUCCESS && spec == L"delete") {
+        if (rc == ERROR_SUCCESS && entry == L"delete") {
             rc = ::RegDeleteValueW(key, L"Desktop");
         } else if (rc == ERROR_SUCCESS) {
-            const auto colon = spec.find(L':');
-            const DWORD type = static_cast<DWORD>(std::wcstoul(spec.substr(0, colon).c_str(), nullptr, 10));
+            const auto colon = entry.find(L':');
+            const DWORD type = static_cast<DWORD>(std::wcstoul(entry.substr(0, colon).c_str(), nullptr, 10));
             std::vector<BYTE> bytes;
-            for (std::size_t i = colon + 1; i + 1 < spec.size(); i += 2)
-                bytes.push_back(static_cast<BYTE>(std::wcstoul(spec.substr(i, 2).c_str(), nullptr, 16)));
+            for (std::size_t i = colon + 1; i + 1 < entry.size(); i += 2)
+                bytes.push_back(static_cast<BYTE>(std::wcstoul(entry.substr(i, 2).c_str(), nullptr, 16)));
             rc = ::RegSetValueExW(key, L"Desktop", 0, type, bytes.empty() ? nullptr : bytes.data(),
                                   static_cast<DWORD>(bytes.size()));
         }
