@@ -4,6 +4,17 @@
 
 EInOutError::EInOutError(std::uint32_t code) : Exception(IOErrorMessage(code)), code_(code) {}
 
+std::wstring Decimal(long long n) {
+    const bool negative = n < 0;
+    unsigned long long u = negative ? 0ull - static_cast<unsigned long long>(n) : static_cast<unsigned long long>(n);
+    std::wstring digits;
+    do {
+        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + u % 10));
+        u /= 10;
+    } while (u != 0);
+    return negative ? L"-" + digits : digits;
+}
+
 std::wstring Format(const wchar_t* pattern, std::initializer_list<std::wstring> args) {
     std::wstring out;
     auto next = args.begin();
@@ -27,7 +38,7 @@ std::wstring IOErrorMessage(std::uint32_t code) {
     case 100: return L"Read beyond end of file";
     case 101: return L"Disk full";
     case 106: return L"Invalid numeric input";
-    default: return Format(L"I/O error %d", {std::to_wstring(code)});
+    default: return Format(L"I/O error %d", {Decimal(code)});
     }
 }
 

@@ -25,6 +25,10 @@ private:
     std::uint32_t code_;
 };
 
+// The decimal digits of n; std::to_wstring would link the C library's whole
+// printf machinery into the Windows program for this.
+std::wstring Decimal(long long n);
+
 // Fills each %d or %s of `pattern`, in order, with the next argument.
 std::wstring Format(const wchar_t* pattern, std::initializer_list<std::wstring> args);
 

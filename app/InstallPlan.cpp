@@ -111,7 +111,7 @@ void PlanRunner::RunStep(const Step& step, TButton& registerButton) {
     case Op::ConfirmComplete:
         if (failures_ > 0)
             throw Exception(Format(L"Installation incomplete: %d file(s) could not be installed (first: %s)",
-                                   {std::to_wstring(failures_), firstFailure_}));
+                                   {Decimal(failures_), firstFailure_}));
         break;
     case Op::ShowCompletion: ShowCompletion(); break;
     case Op::Terminate: Application->Terminate(); break;

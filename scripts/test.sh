@@ -14,7 +14,8 @@ if [ "$arch" = win64 ]; then
     cmake --preset win64 >/dev/null
     cmake --build --preset win64 -j2
 fi
-cmake --preset native -DSETUP_WINDOWS_BUILD="$PWD/build/$arch" -DSETUP_WINE_ARCH="$arch" >/dev/null
+cmake --preset native -DSETUP_WINDOWS_BUILD="$PWD/build/$arch" -DSETUP_WINE_ARCH="$arch" \
+    -DSETUP_PRODUCT_BUILD="$PWD/build/win32" >/dev/null
 cmake --build --preset native -j2
 cd build/native
 ctest --output-on-failure -j2

@@ -61,6 +61,14 @@ TEST(IOErrorMessage, NamesTheKnownCodesAndNumbersTheRest) {
     EXPECT_EQ(EInOutError(5).ErrorCode(), 5u);
 }
 
+TEST(Decimal, WritesEveryIntegerIncludingTheExtremes) {
+    EXPECT_EQ(Decimal(0), L"0");
+    EXPECT_EQ(Decimal(33), L"33");
+    EXPECT_EQ(Decimal(-1), L"-1");
+    EXPECT_EQ(Decimal(4294967295LL), L"4294967295");
+    EXPECT_EQ(Decimal(INT64_MIN), L"-9223372036854775808");
+}
+
 TEST(Format, FillsPlaceholdersInOrderAndKeepsSurplusOnes) {
     EXPECT_EQ(Format(L"%d file(s) (first: %s)", {L"2", L"C:\\a"}), L"2 file(s) (first: C:\\a)");
     EXPECT_EQ(Format(L"Invalid data type for '%s'", {L"Desktop"}), L"Invalid data type for 'Desktop'");
