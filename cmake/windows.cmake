@@ -24,14 +24,16 @@ target_include_directories(Setup PRIVATE ${CMAKE_SOURCE_DIR}/app/resources)
 target_link_libraries(Setup PRIVATE setup_core)
 target_link_options(Setup PRIVATE -municode ${SETUP_STATIC_FLAGS} -s)
 
-# The test helper that reads and answers the program's boxes under Wine.
-add_executable(boxprobe tests/e2e/boxprobe.cpp)
-target_compile_definitions(boxprobe PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
-    _WIN32_WINNT=0x0601)
-target_link_options(boxprobe PRIVATE -municode ${SETUP_STATIC_FLAGS} -s)
-target_link_libraries(boxprobe PRIVATE gdi32 advapi32)
+# Small programs of the test suite, built like Setup.exe.
+function(setup_test_program name source subsystem)
+    add_executable(${name} ${subsystem} ${source})
+    target_compile_definitions(${name} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+    target_link_options(${name} PRIVATE -municode ${SETUP_STATIC_FLAGS} -s)
+endfunction()
 
-add_executable(reference_program WIN32 tests/build/reference_program.cpp)
-target_compile_definitions(reference_program PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
-    _WIN32_WINNT=0x0601)
-target_link_options(reference_program PRIVATE -municode ${SETUP_STATIC_FLAGS} -s)
+# Reads and answers the program's boxes under Wine.
+setup_test_program(boxprobe tests/e2e/boxprobe.cpp "")
+target_link_libraries(boxprobe PRIVATE gdi32 advapi32)
+# What Setup.exe's size is weighed against, and its speed under Wine.
+setup_test_program(reference_program tests/build/reference_program.cpp WIN32)
+setup_test_program(one_task_dialog tests/build/one_task_dialog.cpp WIN32)

@@ -259,6 +259,7 @@ private:
     const Options& o_;
     FILE* report_;
     HANDLE process_ = nullptr;
+    DWORD start_ = 0;
     std::set<HWND> done_;
     bool sawBox_ = false;
     int shots_ = 0;
@@ -273,10 +274,12 @@ void Session::Visit(HWND hwnd) {
     if (done_.count(hwnd)) return;
     const std::wstring cls = ClassOf(hwnd);
     if (cls == L"#32770") {
+        const DWORD seen = ::GetTickCount() - start_;
         ::Sleep(400);  // let it paint before the picture is taken
         std::wstring shot = NextShot(L"box");
         if (!shot.empty() && !Screenshot(hwnd, shot)) shot.clear();
         Describe(report_, "box", hwnd, shot);
+        std::fprintf(report_, "seen_ms=%lu\n", seen);
         if (!PressOk(hwnd)) std::fprintf(report_, "note=box without OK button\n");
         sawBox_ = true;
         done_.insert(hwnd);
@@ -309,6 +312,7 @@ int Session::Run() {
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = static_cast<WORD>(o_.show);
     PROCESS_INFORMATION pi{};
+    start_ = ::GetTickCount();
     std::wstring cmd = L"\"" + o_.exe + L"\"";
     if (!::CreateProcessW(o_.exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
                           o_.cwd.empty() ? nullptr : o_.cwd.c_str(), &si, &pi)) {
@@ -317,9 +321,8 @@ int Session::Run() {
     }
     ::CloseHandle(pi.hThread);
     process_ = pi.hProcess;
-    const DWORD start = ::GetTickCount();
-    while (::WaitForSingleObject(pi.hProcess, 50) == WAIT_TIMEOUT) {
-        if (::GetTickCount() - start > o_.timeoutMs) {
+    while (::WaitForSingleObject(pi.hProcess, 10) == WAIT_TIMEOUT) {
+        if (::GetTickCount() - start_ > o_.timeoutMs) {
             std::fprintf(report_, "timeout=1\n");
             ::TerminateProcess(pi.hProcess, 99);
             break;

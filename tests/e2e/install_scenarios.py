@@ -5,7 +5,7 @@ import sys
 from pathlib import Path
 
 from winelab import (REG_DWORD, REG_EXPAND_SZ, REG_SZ, Scenarios, expect, expect_completion, expect_error,
-                     reg_text, reg_value)
+                     reg_text, reg_value, shell_folders_opens)
 from make_distribution import DATA_PDFS, LANGUAGE_PDFS  # noqa: E402 (path set by winelab)
 
 scenario = Scenarios()
@@ -58,8 +58,11 @@ def expect_desktop(s, pdf):
 @scenario
 def first_run_installs_everything(s):
     s.put_distribution(language=1)
-    expect_completion(s.run(), 'Instaltion completed.')
+    report = s.run(trace_registry=True)
+    expect_completion(report, 'Instaltion completed.')
     expect_full_installation(s, 'Orvo Tool EN.pdf')
+    # Read afresh for each of the 8 desktop paths, with the right to query only (KEY_QUERY_VALUE = 1).
+    expect(shell_folders_opens(report.trace), ['1'] * 8, 'Shell Folders opened by the installer')
     expect(s.c(f'{DATA}\\DBZ\\Rakoviny.txt').exists(), False, 'Rakoviny.txt installed')
 
 

@@ -145,7 +145,9 @@ class Report:
             elif '=' in line:
                 key, value = line.split('=', 1)
                 value = value.replace('\\n', '\n').replace('\\r', '\r').replace('\\\\', '\\')
-                if block is None:
+                if block is None and key == 'seen_ms' and self.boxes:
+                    self.boxes[-1]['seen_ms'] = int(value)
+                elif block is None:
                     if key == 'exit':
                         self.exit = int(value)
                     elif key == 'timeout':
@@ -215,11 +217,13 @@ class Scenario:
     def desktop(self):
         return self.drive_c / 'users' / pwd.getpwuid(os.getuid()).pw_name / 'Desktop'
 
-    def run(self, show=None, hold=None, unprivileged=False, timeout=60, reg_desktop=None):
-        """Runs the installer through boxprobe; returns the Report."""
+    def run(self, show=None, hold=None, unprivileged=False, timeout=60, reg_desktop=None, exe=None, quiet=False,
+            trace_registry=False):
+        """Runs the installer through boxprobe; returns the Report (with Wine's
+        registry trace in .trace when asked for)."""
         report = self.root / 'report.txt'
         cmd = [loader(), str(windows_build() / 'boxprobe.exe'), '--report', z_path(report),
-               '--exe', z_path(self.dist / self.exe_name), '--cwd', z_path(self.dist),
+               '--exe', z_path(exe or self.dist / self.exe_name), '--cwd', z_path(self.dist),
                '--shots', z_path(self.root / 'shot'), '--timeout', str(timeout)]
         if show:
             cmd += ['--show', show]
@@ -229,16 +233,18 @@ class Scenario:
             cmd += ['--reg-desktop', reg_desktop]
         if unprivileged:
             cmd = NO_DAC_OVERRIDE + cmd
+        env = dict(self.env, WINEDEBUG='-all,trace+reg') if trace_registry else self.env
         t0 = time.time()
         try:
-            proc = subprocess.run(cmd, env=self.env, timeout=timeout + 60, capture_output=True)
+            proc = subprocess.run(cmd, env=env, timeout=timeout + 60, capture_output=True)
         finally:
             subprocess.run([wineserver(), '-k'], env=self.env, timeout=60)
         self.seconds = time.time() - t0
         if proc.returncode != 0 or not report.exists():
             raise AssertionError(f'boxprobe failed ({proc.returncode}): {proc.stderr.decode(errors="replace")}')
         result = Report(report.read_text(encoding='utf-8'))
-        for box in result.boxes + result.windows:
+        result.trace = proc.stderr.decode(errors='replace') if trace_registry else ''
+        for box in [] if quiet else result.boxes + result.windows:
             if box.get('shot'):
                 print(f'screenshot: {self.root / Path(box["shot"].replace(chr(92), "/")).name}')
         return result
@@ -268,6 +274,14 @@ def reg_value(kind, data):
 
 def reg_text(text, kind=REG_SZ, terminated=True):
     return reg_value(kind, (text + ('\0' if terminated else '')).encode('utf-16-le'))
+
+
+def shell_folders_opens(trace):
+    """Access masks with which the installer opened the Shell Folders key,
+    from Wine's registry trace (the installer spells the key in capitals)."""
+    key = 'L"SOFTWARE\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell Folders",'
+    return [line.split(key, 1)[1].split(',', 1)[0] for line in trace.splitlines()
+            if 'NtOpenKeyEx' in line and key in line]
 
 
 # ---- scenario registry ------------------------------------------------------

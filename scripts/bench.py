@@ -1,0 +1,149 @@
+#!/usr/bin/env python3
+"""Speed figures for the installer; prints them, asserts nothing.
+
+1. POSIX port: install a ~512 MB distribution into a fresh tree, against the
+   same files copied with cp; median of several alternated runs.
+2. Under Wine: time from start to the completion box, against a program that
+   only shows one task dialog, alternated in the same prefix.
+3. Desktop-setting reads per run (Wine's registry trace) and file-system calls
+   per installed file (strace on the POSIX port).
+"""
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from collections import Counter
+from pathlib import Path
+
+root = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(root / 'tests' / 'e2e'))
+import make_distribution  # noqa: E402
+import winelab  # noqa: E402
+
+RUNS = int(os.environ.get('BENCH_RUNS', '5'))
+MB = 1 << 20
+# PDFs of several sizes; with the desktop copy about 512 MB are installed.
+PDF_SIZES = {'Kesmark.pdf': 1, 'KesmarkE.pdf': 2, 'KesmarkD.pdf': 4, 'KesmarkS.pdf': 8,
+             'Orvo Tool CZ.pdf': 64, 'Orvo Tool DE.pdf': 64, 'Orvo Tool EN.pdf': 64}
+for i, name in enumerate(n for n in make_distribution.DATA_PDFS if not n.startswith('Kesmark')):
+    PDF_SIZES[name] = 4 + 4 * i + (1 if i == 9 else 0)
+
+
+def big_distribution(folder):
+    make_distribution.write(folder, language=1)
+    for name, size in PDF_SIZES.items():
+        path = folder / name if name.startswith('Orvo') else folder / 'Data' / name
+        path.write_bytes(make_distribution.pdf(name, size * MB))
+
+
+def copies(dist, target_root, desktop):
+    """(source, target folder) of every copy the installer makes, for cp."""
+    c, d = target_root / 'drive_c/Orvo_Tool', target_root / 'drive_c/Orvo_Tool Data'
+    groups = {
+        c: ['Data/Kesmark.pdf', 'Data/KesmarkE.pdf', 'Data/KesmarkD.pdf', 'Data/KesmarkS.pdf', 'dLangv.dat',
+            'Data/QmtrinOrvoT.txt', 'Orvo Tool.exe', 'Orvo Dustrel.exe'],
+        d / 'Dokum': ['Orvo Tool CZ.pdf', 'Orvo Tool DE.pdf', 'Orvo Tool EN.pdf'] +
+                     ['Data/' + n for n in make_distribution.DATA_PDFS if not n.startswith('Kesmark')],
+        d / 'DBZ': ['Data/' + n for n in ('Power.txt', 'PowerEN.txt', 'QCAFL.txt', 'QCAFL_EN.txt', 'QBRENLOW.txt',
+                                           'QKV.txt', 'QPower1.txt')],
+        d / 'Program': ['Data/Power.txt', 'Data/PowerEN.txt'],
+        desktop: ['Orvo Tool.lnk', 'Orvo_Tool DATA.lnk', 'Orvo Tool EN.pdf'],
+    }
+    return {folder: [str(dist / s) for s in sources] for folder, sources in groups.items()}
+
+
+def fresh(work):
+    shutil.rmtree(work / 'target', ignore_errors=True)
+    (work / 'target/drive_c').mkdir(parents=True)
+    (work / 'target/Desktop').mkdir()
+    subprocess.run(['sync'])
+
+
+def run_setup(exe, dist, work, wrap=()):
+    env = dict(os.environ, WINEPREFIX=str(work / 'target'), XDG_CONFIG_HOME=str(work / 'config'))
+    t0 = time.perf_counter()
+    proc = subprocess.run(list(wrap) + [str(exe)], cwd=dist, env=env, stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True)
+    elapsed = time.perf_counter() - t0
+    if proc.returncode != 0:
+        raise RuntimeError(f'Setup failed: {proc.stdout} {proc.stderr}')
+    return elapsed
+
+
+def run_cp(dist, work):
+    t0 = time.perf_counter()
+    for folder, sources in copies(dist, work / 'target', work / 'target/Desktop').items():
+        folder.mkdir(parents=True, exist_ok=True)
+        subprocess.run(['cp', '--preserve=mode,timestamps'] + sources + [str(folder)], check=True)
+    return time.perf_counter() - t0
+
+
+def posix_figures(native_exe):
+    with tempfile.TemporaryDirectory(prefix='setup-bench-') as tmp:
+        work = Path(tmp)
+        dist = work / 'dist'
+        big_distribution(dist)
+        (work / 'config').mkdir()
+        (work / 'config/user-dirs.dirs').write_text(f'XDG_DESKTOP_DIR="{work}/target/Desktop"\n')
+        setup_times, cp_times = [], []
+        for _ in range(RUNS):
+            fresh(work)
+            setup_times.append(run_setup(native_exe, dist, work))
+            installed = sum(p.stat().st_size for p in (work / 'target').rglob('*') if p.is_file())
+            fresh(work)
+            cp_times.append(run_cp(dist, work))
+        s, c = statistics.median(setup_times), statistics.median(cp_times)
+        count = sum(1 for p in (work / 'target').rglob('*') if p.is_file())
+        print(f'POSIX port: {installed / MB:.0f} MB installed in {count} files')
+        print(f'  Setup median {s * 1000:.0f} ms, cp median {c * 1000:.0f} ms over {RUNS} alternated runs')
+        print(f'  Setup / cp = {s / c:.3f}')
+        fresh(work)
+        trace = work / 'strace.txt'
+        run_setup(native_exe, dist, work, wrap=['strace', '-f', '-qq', '-o', str(trace)])
+        calls = Counter(m.group(1) for line in trace.read_text().splitlines()
+                        if (m := re.match(r'\d+\s+(\w+)\(', line)))
+        fs = {'openat', 'newfstatat', 'fstat', 'statx', 'stat', 'lstat', 'copy_file_range', 'read', 'write', 'close',
+              'utimensat', 'fchmod', 'mkdir', 'unlink', 'access'}
+        files = sum(1 for p in (work / 'target').rglob('*') if p.is_file())
+        total = sum(n for name, n in calls.items() if name in fs)
+        print(f'  file-system calls: {total} for {files} installed files = {total / files:.1f} per file; '
+              + ', '.join(f'{k} {v}' for k, v in calls.most_common() if k in fs))
+
+
+def wine_figures():
+    os.environ['SETUP_LAB'] = str(root / 'build' / 'bench')
+    winelab.start_display()
+    try:
+        winelab.boot_template()
+        s = winelab.Scenario('bench')
+        s.put_distribution(language=1)
+        yardstick = winelab.windows_build() / 'one_task_dialog.exe'
+        setup_ms, dialog_ms = [], []
+        for _ in range(RUNS):
+            for name in ('Orvo_Tool', 'Orvo_Tool Data'):
+                shutil.rmtree(s.drive_c / name, ignore_errors=True)
+            for p in s.desktop.iterdir():
+                p.unlink()
+            setup_ms.append(s.run(quiet=True).boxes[0]['seen_ms'])
+            dialog_ms.append(s.run(exe=yardstick, quiet=True).boxes[0]['seen_ms'])
+        a, b = statistics.median(setup_ms), statistics.median(dialog_ms)
+        print(f'Wine ({winelab.arch()}): start to completion box, median of {RUNS}: Setup {a} ms, '
+              f'one task dialog {b} ms; ratio {a / b:.3f}')
+        print(f'  Setup runs {setup_ms}, task dialog runs {dialog_ms}')
+        opens = winelab.shell_folders_opens(s.run(quiet=True, trace_registry=True).trace)
+        print(f'  desktop-setting reads per run: {len(opens)}, with access masks {sorted(set(opens))}')
+    finally:
+        winelab.stop_display()
+
+
+def main():
+    posix_figures(root / 'build' / 'native' / 'Setup')
+    wine_figures()
+
+
+if __name__ == '__main__':
+    main()
