@@ -85,6 +85,12 @@ const wchar_t* LanguagePdf(int language) {
     return L"Orvo Tool EN.pdf";
 }
 
+std::wstring DisplayName(const std::wstring& name) {
+    constexpr std::size_t kMaxPath = 260, kKept = 60;
+    if (name.size() <= kMaxPath) return name;
+    return name.substr(0, kKept) + L"..." + name.substr(name.size() - kKept);
+}
+
 void PlanRunner::Reset() {
     failures_ = 0;
     firstFailure_.clear();
@@ -111,7 +117,7 @@ void PlanRunner::RunStep(const Step& step, TButton& registerButton) {
     case Op::ConfirmComplete:
         if (failures_ > 0)
             throw Exception(Format(L"Installation incomplete: %d file(s) could not be installed (first: %s)",
-                                   {Decimal(failures_), firstFailure_}));
+                                   {Decimal(failures_), DisplayName(firstFailure_)}));
         break;
     case Op::ShowCompletion: ShowCompletion(); break;
     case Op::Terminate: Application->Terminate(); break;
@@ -123,8 +129,12 @@ void PlanRunner::RunStep(const Step& step, TButton& registerButton) {
     }
 }
 
+// A copy takes its source's attributes; from read-only media that would make
+// every installed file read-only and block every later upgrade.
 void PlanRunner::Copy(const std::wstring& source, const std::wstring& target) {
-    Count(fileops::CopyFileW(source, target, false), target);
+    const bool copied = fileops::CopyFileW(source, target, false);
+    if (copied) fileops::MakeWritable(target);
+    Count(copied, target);
 }
 
 // An older copy that is not there is no failure; one that stays is.

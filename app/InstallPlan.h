@@ -35,6 +35,10 @@ const Plan& DesktopPlan();  // what the Register button does
 // The desktop PDF for a language code, or nullptr for none.
 const wchar_t* LanguagePdf(int language);
 
+// A name as the error box can show it: one longer than MAX_PATH keeps its
+// first and last 60 characters around "...", so the box stays on the screen.
+std::wstring DisplayName(const std::wstring& name);
+
 class TButton;
 
 class PlanRunner {

@@ -30,6 +30,8 @@ bool DeleteFile(const std::wstring& path);
 // Replaces an existing target unless failIfExists; attributes travel with the
 // file; a read-only target makes the copy fail.
 bool CopyFileW(const std::wstring& source, const std::wstring& target, bool failIfExists);
+// Clears the read-only attribute (on POSIX: gives the owner write permission).
+bool MakeWritable(const std::wstring& path);
 
 // A file of 4-byte records, opened for reading only and sharing reads and
 // writes. Every step returns 0 or the error code of its failure.

@@ -135,6 +135,14 @@ bool CopyFileW(const std::wstring& source, const std::wstring& target, bool fail
     return ::close(out.release()) == 0;
 }
 
+bool MakeWritable(const std::wstring& path) {
+    const std::string p = NativePath(path);
+    struct stat st;
+    if (::stat(p.c_str(), &st) != 0) return false;
+    if (!IsReadOnly(st)) return true;
+    return ::chmod(p.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+}
+
 struct RecordFile::Impl {
     Fd fd;
 };

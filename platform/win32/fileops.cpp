@@ -81,6 +81,13 @@ bool CopyFileW(const std::wstring& source, const std::wstring& target, bool fail
     return ::CopyFileW(source.c_str(), target.c_str(), failIfExists ? TRUE : FALSE) != FALSE;
 }
 
+bool MakeWritable(const std::wstring& path) {
+    const DWORD attrs = ::GetFileAttributesW(path.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES) return false;
+    if (!(attrs & FILE_ATTRIBUTE_READONLY)) return true;
+    return ::SetFileAttributesW(path.c_str(), attrs & ~FILE_ATTRIBUTE_READONLY) != FALSE;
+}
+
 struct RecordFile::Impl {
     win32::UniqueFile file;
 };

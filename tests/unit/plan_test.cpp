@@ -4,6 +4,9 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <functional>
+
 #include "app/InstallPlan.h"
 #include "app/Unit1.h"
 #include "platform/posix/paths.h"
@@ -114,6 +117,17 @@ TEST_F(Installation, OlderDesktopCopiesGoAndLookalikesStay) {
     EXPECT_TRUE(Exists(box_.Desktop("Orvo Tool CZ.pdf")));
 }
 
+TEST(DisplayName, KeepsNamesUpToMaxPathAndShortensLongerOnes) {
+    const std::wstring fits(260, L'a');
+    EXPECT_EQ(DisplayName(fits), fits);
+    const std::wstring longer = L"C:\\" + std::wstring(300, L'b') + L"\\Orvo Tool.lnk";
+    const std::wstring shown = DisplayName(longer);
+    EXPECT_EQ(shown.size(), 123u);
+    EXPECT_EQ(shown.substr(0, 60), longer.substr(0, 60));
+    EXPECT_EQ(shown.substr(60, 3), L"...");
+    EXPECT_EQ(shown.substr(63), longer.substr(longer.size() - 60));
+}
+
 TEST(LanguagePdf, FollowsTheLanguageCode) {
     EXPECT_STREQ(LanguagePdf(0), L"Orvo Tool CZ.pdf");
     EXPECT_STREQ(LanguagePdf(1), L"Orvo Tool EN.pdf");
@@ -178,6 +192,49 @@ TEST_F(Installation, ReadOnlyTargetsCountButKeptAndAbsentFilesDoNot) {
               "(first: C:\\Orvo_Tool Data\\DBZ\\QKV.txt)\n[OK]\n");
     EXPECT_EQ(ReadFile(box_.C("Orvo_Tool Data/DBZ/Power.txt")), "kept");
     EXPECT_EQ(ReadFile(box_.C("Orvo_Tool Data/DBZ/QKV.txt")), "locked");
+}
+
+TEST_F(Installation, AReadOnlyDistributionInstallsWritableFilesAndUpgradesAgain) {
+    WriteDistribution(1);
+    for (const auto& [installed, source] : kInstalled) ::chmod(box_.Dist(source).c_str(), 0444);
+    ::chmod(box_.C("").c_str(), 0777);  // the unprivileged user installs
+    ::chmod(box_.Desktop("").c_str(), 0777);
+    const int first = RunUnprivileged([&] { return ::Setup(); });
+    const int second = RunUnprivileged([&] { return ::Setup(); });
+    EXPECT_EQ(first, 0) << Errors();
+    EXPECT_EQ(second, 0) << Errors();
+    struct stat st;
+    ASSERT_EQ(::stat(box_.C("Orvo_Tool Data/DBZ/QKV.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);  // the source's other bits travel, the owner may write
+    EXPECT_EQ(Boxes(), "unit_tests\nInstaltion completed.\n[OK]\nunit_tests\nUpgrade ready.\n[OK]\n");
+}
+
+// Whatever stands in the way, every step still runs and the failed files are
+// counted; the first one is named.
+TEST_F(Installation, FoldersInTheWayAndAMissingDataFolderAreReported) {
+    const struct {
+        const char* what;
+        std::function<void(const Sandbox&)> arrange;
+        const char* message;
+    } cases[] = {
+        {"program folder is a file", [](const Sandbox& b) { WriteFile(b.C("Orvo_Tool"), "x"); },
+         "8 file(s) could not be installed (first: C:\\Orvo_Tool\\Kesmark.pdf)"},
+        {"DBZ is a file", [](const Sandbox& b) { WriteFile(b.C("Orvo_Tool Data/DBZ"), "x"); },
+         "7 file(s) could not be installed (first: C:\\Orvo_Tool Data\\DBZ\\Power.txt)"},
+        {"no Data folder", [](const Sandbox& b) { std::filesystem::remove_all(b.Dist("Data")); },
+         "24 file(s) could not be installed (first: C:\\Orvo_Tool\\Kesmark.pdf)"},
+        {"relative desktop", [](const Sandbox& b) { b.SetUserDirs("XDG_DESKTOP_DIR=\"Plocha\"\n"); },
+         "3 file(s) could not be installed (first: Plocha\\Orvo Tool.lnk)"},
+    };
+    for (const auto& c : cases) {
+        Sandbox box;
+        ConsoleCapture console;
+        WriteDistribution(1);
+        c.arrange(box);
+        EXPECT_EQ(::Setup(), 1) << c.what;
+        EXPECT_EQ(console.Err(), std::string("unit_tests\nInstallation incomplete: ") + c.message + "\n[OK]\n")
+            << c.what;
+    }
 }
 
 TEST_F(Installation, ALanguageFileErrorStopsBeforeAnythingIsCreated) {
