@@ -20,6 +20,9 @@ target_link_libraries(setup_core PUBLIC setup_platform)
 set(SETUP_STATIC_FLAGS -static -static-libgcc -static-libstdc++)
 
 add_executable(Setup WIN32 platform/win32/main.cpp platform/win32/terminate.cpp app/resources/Setup.rc)
+# windres reads these through the script; CMake does not see that on its own.
+set_source_files_properties(app/resources/Setup.rc PROPERTIES OBJECT_DEPENDS
+    "${CMAKE_SOURCE_DIR}/app/resources/Setup.manifest;${CMAKE_SOURCE_DIR}/app/resources/mainicon.ico;${CMAKE_SOURCE_DIR}/app/resources/form1.ico;${CMAKE_SOURCE_DIR}/app/resources/version.h")
 target_include_directories(Setup PRIVATE ${CMAKE_SOURCE_DIR}/app/resources)
 target_link_libraries(Setup PRIVATE setup_core)
 target_link_options(Setup PRIVATE -municode ${SETUP_STATIC_FLAGS} -s)
@@ -37,3 +40,12 @@ target_link_libraries(boxprobe PRIVATE gdi32 advapi32)
 # What Setup.exe's size is weighed against, and its speed under Wine.
 setup_test_program(reference_program tests/build/reference_program.cpp WIN32)
 setup_test_program(one_task_dialog tests/build/one_task_dialog.cpp WIN32)
+
+# DLLs planted beside Setup.exe by the load-time hardening test.
+foreach(dll version uxtheme dwmapi cryptbase userenv)
+    add_library(planted_${dll} SHARED tests/e2e/planted_dll.cpp)
+    target_compile_definitions(planted_${dll} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
+    target_link_options(planted_${dll} PRIVATE ${SETUP_STATIC_FLAGS} -s)
+    set_target_properties(planted_${dll} PROPERTIES PREFIX "" OUTPUT_NAME ${dll}
+        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/planted)
+endforeach()

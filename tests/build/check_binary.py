@@ -48,6 +48,8 @@ def main(path):
     check('>true/pm<' in manifest, 'manifest: true/pm for older systems')
     check(re.search(r'name="Microsoft\.Windows\.Common-Controls" version="6\.0\.0\.0"', manifest) is not None,
           'manifest: common controls 6.0.0.0')
+    check('<file name="version.dll" loadFrom="%SystemRoot%\\system32\\" />' in manifest,
+          'manifest: version.dll only from System32')
     check(all(f'{{{g}}}' in manifest for g in SUPPORTED_OS), 'manifest: Vista, 7, 8, 8.1 and 10 supported')
 
     version = res.get((pefile.RT_VERSION, 1), [struct.pack('<I', 0xFEEF04BD) + bytes(24)])[0]
