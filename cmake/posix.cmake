@@ -1,4 +1,12 @@
 # The POSIX twin and every test.
+# The fuzz build (clang): every library instrumented for libFuzzer with
+# address and undefined-behaviour checks; only the fuzz targets are built.
+option(SETUP_FUZZ "Build the fuzz targets (needs clang)" OFF)
+if(SETUP_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
 add_library(setup_platform STATIC
     platform/posix/fileops.cpp
     platform/posix/paths.cpp
@@ -12,6 +20,15 @@ target_link_libraries(setup_core PUBLIC setup_platform)
 add_executable(setup platform/posix/main.cpp)
 target_link_libraries(setup PRIVATE setup_core)
 set_target_properties(setup PROPERTIES OUTPUT_NAME Setup)
+
+if(SETUP_FUZZ)
+    foreach(target userdirs language)
+        add_executable(${target}_fuzz tests/fuzz/${target}_fuzz.cpp)
+        target_link_libraries(${target}_fuzz PRIVATE setup_core)
+        target_link_options(${target}_fuzz PRIVATE -fsanitize=fuzzer)
+    endforeach()
+    return()
+endif()
 
 enable_testing()
 add_subdirectory(tests)

@@ -6,7 +6,7 @@ set -euo pipefail
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 
-packages=(cmake g++ make libgtest-dev python3 util-linux file
+packages=(cmake g++ make libgtest-dev python3 util-linux file clang libclang-rt-14-dev
           g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686
           wine wine64 xvfb)
 missing=()

@@ -14,8 +14,10 @@ if [ "$arch" = win64 ]; then
     cmake --preset win64 >/dev/null
     cmake --build --preset win64 -j2
 fi
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j2
 cmake --preset native -DSETUP_WINDOWS_BUILD="$PWD/build/$arch" -DSETUP_WINE_ARCH="$arch" \
-    -DSETUP_PRODUCT_BUILD="$PWD/build/win32" >/dev/null
+    -DSETUP_PRODUCT_BUILD="$PWD/build/win32" -DSETUP_FUZZ_BUILD="$PWD/build/fuzz" >/dev/null
 cmake --build --preset native -j2
 cd build/native
 ctest --output-on-failure -j2

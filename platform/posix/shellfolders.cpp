@@ -2,9 +2,12 @@
 // $XDG_CONFIG_HOME/user-dirs.dirs (default ~/.config/user-dirs.dirs), entry
 // XDG_DESKTOP_DIR="...", shell-quoted, with $HOME expanded.
 #include "platform/shellfolders.h"
+#include "platform/posix/userdirs.h"
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 
 #include "platform/posix/paths.h"
@@ -52,26 +55,32 @@ std::string ExpandHome(const std::string& value) {
 
 }  // namespace
 
-DesktopLookup ReadDesktopFolder() {
-    ++g_lookups;
-    std::ifstream file(UserDirsPath());
-    if (!file) return {Status::KeyMissing, L""};
+DesktopLookup ParseUserDirs(const std::string& content) {
     const std::string key = "XDG_DESKTOP_DIR=";
+    std::istringstream lines(content);
     std::string line, word;
     bool found = false;
-    while (std::getline(file, line)) {
+    while (std::getline(lines, line)) {
         line = Trim(line);
         if (line.compare(0, key.size(), key) != 0) continue;
         word = Trim(line.substr(key.size()));  // the last assignment wins, as in the shell
         found = true;
     }
-    if (file.bad()) return {Status::KeyMissing, L""};
     if (!found) return {Status::Missing, L""};
     std::string value;
     if (!Unquote(word, value)) return {Status::InvalidType, L""};
     value = ExpandHome(value);
     if (value.empty()) return {Status::Missing, L""};
     return {Status::Found, posixport::Wide(value)};
+}
+
+DesktopLookup ReadDesktopFolder() {
+    ++g_lookups;
+    std::ifstream file(UserDirsPath(), std::ios::binary);
+    if (!file) return {Status::KeyMissing, L""};
+    const std::string content{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    if (file.bad()) return {Status::KeyMissing, L""};
+    return ParseUserDirs(content);
 }
 
 unsigned long LookupCount() { return g_lookups; }

@@ -388,6 +388,17 @@ bool StartDesktop() {
     return true;
 }
 
+// Long values come in a file: one argument cannot hold 64 KB of hex.
+std::wstring ReadAscii(const std::wstring& path) {
+    std::wstring text;
+    if (FILE* f = _wfopen(path.c_str(), L"rb")) {
+        for (int c; (c = std::fgetc(f)) != EOF;)
+            if (c > ' ') text += static_cast<wchar_t>(c);
+        std::fclose(f);
+    }
+    return text;
+}
+
 bool ParseArgs(int argc, wchar_t** argv, Options& o) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::wstring key = argv[i], value = argv[i + 1];
@@ -410,11 +421,12 @@ int wmain(int argc, wchar_t** argv) {
     Options o;
     if (!ParseArgs(argc, argv, o)) {
         std::fprintf(stderr, "usage: boxprobe --report FILE --exe PATH [--cwd DIR] [--shots PREFIX]"
-                             " [--show max] [--hold FILE] [--reg-desktop TYPE:HEX|delete|delete-key] [--timeout SECONDS]\n");
+                             " [--show max] [--hold FILE] [--reg-desktop TYPE:HEX|@FILE|delete|delete-key] [--timeout SECONDS]\n");
         return 2;
     }
     FILE* report = _wfopen(o.report.c_str(), L"wb");
     if (!report) return 3;
+    if (!o.regDesktop.empty() && o.regDesktop[0] == L'@') o.regDesktop = ReadAscii(o.regDesktop.substr(1));
     if (!o.regDesktop.empty() && !(StartDesktop() && SetDesktopEntry(o.regDesktop, report))) {
         std::fclose(report);
         return 4;

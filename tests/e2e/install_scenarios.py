@@ -153,6 +153,7 @@ def expandable_desktop_value_is_expanded(s):
     s.put_distribution()
     plocha = s.desktop.parent / 'Plocha'
     plocha.mkdir()
+    s.desktops.append(plocha)
     expect_completion(s.run(reg_desktop=reg_text('%USERPROFILE%\\Plocha', REG_EXPAND_SZ)), 'Instaltion completed.')
     expect(sorted(tree(plocha)), sorted(SHORTCUTS + ['Orvo Tool EN.pdf']), 'expanded desktop')
 
@@ -162,6 +163,7 @@ def unterminated_odd_length_desktop_value_is_read_whole(s):
     s.put_distribution()
     plocha = s.desktop.parent / 'Plocha'
     plocha.mkdir()
+    s.desktops.append(plocha)
     data = 'C:\\users\\root\\Plocha'.replace('root', s.desktop.parent.name).encode('utf-16-le') + b'\x41'
     expect_completion(s.run(reg_desktop=reg_value(REG_SZ, data)), 'Instaltion completed.')
     expect(sorted(tree(plocha)), sorted(SHORTCUTS + ['Orvo Tool EN.pdf']), 'desktop from an unterminated value')

@@ -21,7 +21,7 @@ set_tests_properties(wine.display.stop PROPERTIES FIXTURES_CLEANUP wine_display 
 set_tests_properties(wine.template PROPERTIES FIXTURES_SETUP wine_prefix FIXTURES_REQUIRED wine_display
     ENVIRONMENT "${wine_env}" TIMEOUT 600)
 
-foreach(script start_scenarios install_scenarios)
+foreach(script start_scenarios install_scenarios fault_scenarios)
     execute_process(COMMAND ${Python3_EXECUTABLE} ${e2e}/${script}.py --list
         OUTPUT_VARIABLE names OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
     foreach(name ${names})
@@ -30,3 +30,6 @@ foreach(script start_scenarios install_scenarios)
             ENVIRONMENT "${wine_env}" TIMEOUT 180)
     endforeach()
 endforeach()
+
+add_test(NAME harness.invariants COMMAND ${Python3_EXECUTABLE} ${e2e}/invariants_test.py)
+set_tests_properties(harness.invariants PROPERTIES ENVIRONMENT "${wine_env}")

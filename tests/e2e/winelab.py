@@ -7,8 +7,10 @@ main window, saves PNG screenshots, presses OK and writes a UTF-8 report.
 Environment (set by CTest): SETUP_WINDOWS_BUILD (folder with Setup.exe and
 boxprobe.exe), SETUP_WINE_ARCH (win32 or win64), SETUP_LAB (work folder).
 """
+import hashlib
 import os
 import pwd
+import re
 import shutil
 import signal
 import subprocess
@@ -126,9 +128,15 @@ def boot_template():
                    env=env, check=True, timeout=120, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     subprocess.run([wineserver(), '-w'], env=env, timeout=120)
     print(f'template prefix ({arch()}) booted in {time.time() - t0:.1f} s')
+    measure_registry_baseline(template)
 
 
 # ---- scenarios --------------------------------------------------------------
+
+def unescape(value):
+    """Reverses boxprobe's escaping of backslashes and line breaks, in one pass."""
+    return re.sub(r'\\(.)', lambda m: {'n': '\n', 'r': '\r'}.get(m.group(1), m.group(1)), value)
+
 
 class Report:
     """What boxprobe saw: boxes and windows in order, and the exit status."""
@@ -144,7 +152,7 @@ class Report:
                 block = None
             elif '=' in line:
                 key, value = line.split('=', 1)
-                value = value.replace('\\n', '\n').replace('\\r', '\r').replace('\\\\', '\\')
+                value = unescape(value)
                 if block is None and key == 'seen_ms' and self.boxes:
                     self.boxes[-1]['seen_ms'] = int(value)
                 elif block is None:
@@ -183,6 +191,106 @@ class Report:
         return [c['text'] for c in box['children'] if c['class'].lower() == 'button' and c['visible']]
 
 
+# ---- invariants checked around every run of the installer ----------------------
+
+POWER_LISTS = ['Orvo_Tool Data/DBZ/Power.txt', 'Orvo_Tool Data/DBZ/PowerEN.txt',
+               'Orvo_Tool Data/Program/Power.txt', 'Orvo_Tool Data/Program/PowerEN.txt']
+DESKTOP_NAMES = {'Orvo Tool 4_3.exe', 'Orvo Tool 4_2 CZ.exe', 'Orvo Tool 4_2 EN.exe', 'Orvo Tool 4_1  CZ.exe',
+                 'Orvo Tool 4_1  EN.exe', 'Orvo Tool.lnk', 'Orvo_Tool DATA.lnk', 'Orvo Tool CZ.pdf',
+                 'Orvo Tool DE.pdf', 'Orvo Tool EN.pdf'}
+
+
+def snapshot(drive_c):
+    """Path -> fingerprint: kind, size, content hash and read-only bit; Wine's
+    hard-linked system files by inode, size and time instead of content."""
+    out = {}
+    for folder, dirs, files in os.walk(drive_c):
+        for name in dirs + files:
+            path = Path(folder) / name
+            rel = str(path.relative_to(drive_c))
+            st = os.lstat(path)
+            if os.path.islink(path):
+                out[rel] = ('link', os.readlink(path))
+            elif name in dirs:
+                out[rel] = ('dir', bool(st.st_mode & 0o200))
+            elif rel.startswith('windows/'):
+                out[rel] = ('system file', st.st_ino, st.st_size, st.st_mtime_ns)
+            else:
+                digest = hashlib.sha256(path.read_bytes()).hexdigest()
+                out[rel] = ('file', st.st_size, digest, bool(st.st_mode & 0o200))
+    return out
+
+
+def registry(prefix):
+    """Key -> {value name: data} of the prefix's registry files, without time stamps."""
+    keys = {}
+    for name in ('system.reg', 'user.reg', 'userdef.reg'):
+        key = None
+        text = (prefix / name).read_text(encoding='utf-8', errors='replace').replace('\\\n  ', '')
+        for line in text.splitlines():
+            if line.startswith('['):
+                key = name + ':' + line[1:line.rindex(']')]
+                keys.setdefault(key, {})
+            elif key and line and not line.startswith(('#', ';')):
+                value, _, data = line.partition('=')
+                keys[key][value] = data
+    return keys
+
+
+def changed_keys(before, after):
+    return {k for k in set(before) | set(after) if before.get(k) != after.get(k)}
+
+
+def key_family(key):
+    """The part of a key that Wine's own changes are measured by."""
+    return '\\\\'.join(key.split('\\\\')[:4])
+
+
+def allowed_path(rel, desktops):
+    if rel in ('Orvo_Tool', 'Orvo_Tool Data') or rel.startswith(('Orvo_Tool/', 'Orvo_Tool Data/')):
+        return True
+    parent, _, name = rel.rpartition('/')
+    return parent in desktops and name in DESKTOP_NAMES
+
+
+def check_invariants(before, after, reg_before, reg_after, desktops, harness_keys=()):
+    """Raises when the run touched what it must not. `desktops` are the desktop
+    folders relative to drive_c; `harness_keys` what the scenario itself set."""
+    stray = sorted(p for p in set(before) | set(after) if before.get(p) != after.get(p)
+                   and not allowed_path(p, desktops))
+    expect(stray, [], 'paths changed outside the installed trees and the desktop names')
+    for rel in POWER_LISTS:
+        if rel in before:
+            expect(after.get(rel), before[rel], f'kept file {rel}')
+    baseline = set((lab_dir() / 'registry-baseline.txt').read_text().splitlines())
+    written = sorted(k for k in changed_keys(reg_before, reg_after)
+                     if key_family(k) not in baseline and k not in harness_keys)
+    expect(written, [], 'registry keys written beyond what Wine itself changes')
+
+
+def measure_registry_baseline(template):
+    """What Wine itself changes in the registry while a program that does
+    nothing but show one task dialog runs: the families of keys it touches."""
+    s = Scenario('registry-baseline')
+    shutil.copy2(windows_build() / 'one_task_dialog.exe', s.dist)
+    before = registry(s.prefix)
+    s.run(exe=s.dist / 'one_task_dialog.exe', quiet=True, check=False)
+    families = sorted({key_family(k) for k in changed_keys(before, registry(s.prefix))})
+    (lab_dir() / 'registry-baseline.txt').write_text('\n'.join(families) + '\n')
+    shutil.rmtree(s.root)
+    print('registry baseline, key families Wine changes by itself in a run: ' + '; '.join(families))
+
+
+def copy_prefix(template, prefix):
+    """A fresh prefix from the template. Wine's system files (about 500 MB in a
+    64-bit prefix) are hard links: Wine only maps them, and the snapshot checks
+    that they keep their inode, size and time. Everything else is copied."""
+    windows = Path('drive_c') / 'windows'
+    shutil.copytree(template, prefix, symlinks=True,
+                    ignore=lambda d, names: ['windows'] if Path(d) == template / 'drive_c' else [])
+    shutil.copytree(template / windows, prefix / windows, symlinks=True, copy_function=os.link)
+
+
 class Scenario:
     """A fresh prefix, a distribution folder and one run of the installer."""
 
@@ -194,10 +302,23 @@ class Scenario:
         self.home = self.root / 'no-home'
         self.dist = self.root / 'dist'
         self.dist.mkdir(parents=True)
-        subprocess.run(['cp', '-a', str(lab_dir() / 'template'), str(self.prefix)], check=True)
+        copy_prefix(lab_dir() / 'template', self.prefix)
         self.drive_c = self.prefix / 'drive_c'
         self.env = scenario_env(self.prefix, self.home)
         self.exe_name = 'Setup.exe'
+        self.desktops = [self.desktop]
+
+    def check_run(self, result, before, reg_before, set_desktop):
+        """Every run: one box, a defined exit status, no hang, and nothing
+        touched beyond the installed trees, the desktop names and the registry
+        changes Wine makes by itself."""
+        expect(result.timeout, False, 'run finished before the watchdog')
+        expect(len(result.boxes), 1, 'number of boxes')
+        expect(result.exit in (0, 1), True, f'exit status {result.exit} is 0 or 1')
+        desktops = [str(d.relative_to(self.drive_c)) for d in self.desktops]
+        harness = {'user.reg:Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell Folders'} \
+            if set_desktop else set()
+        check_invariants(before, snapshot(self.drive_c), reg_before, registry(self.prefix), desktops, harness)
 
     def c(self, windows_path):
         """Host path of a C: path."""
@@ -218,7 +339,7 @@ class Scenario:
         return self.drive_c / 'users' / pwd.getpwuid(os.getuid()).pw_name / 'Desktop'
 
     def run(self, show=None, hold=None, unprivileged=False, timeout=60, reg_desktop=None, exe=None, quiet=False,
-            trace_registry=False):
+            trace_registry=False, native_dlls=(), check=True):
         """Runs the installer through boxprobe; returns the Report (with Wine's
         registry trace in .trace when asked for)."""
         report = self.root / 'report.txt'
@@ -229,11 +350,19 @@ class Scenario:
             cmd += ['--show', show]
         if hold:
             cmd += ['--hold', hold]
+        if reg_desktop and len(reg_desktop) > 8000:
+            (self.root / 'desktop-value.txt').write_text(reg_desktop)
+            reg_desktop = '@' + z_path(self.root / 'desktop-value.txt')
         if reg_desktop:
             cmd += ['--reg-desktop', reg_desktop]
         if unprivileged:
             cmd = NO_DAC_OVERRIDE + cmd
-        env = dict(self.env, WINEDEBUG='-all,trace+reg') if trace_registry else self.env
+        before, reg_before = (snapshot(self.drive_c), registry(self.prefix)) if check else (None, None)
+        env = dict(self.env)
+        if trace_registry:
+            env['WINEDEBUG'] = '-all,trace+reg'
+        if native_dlls:
+            env['WINEDLLOVERRIDES'] += ';' + ','.join(native_dlls) + '=n,b'
         t0 = time.time()
         try:
             proc = subprocess.run(cmd, env=env, timeout=timeout + 60, capture_output=True)
@@ -244,6 +373,8 @@ class Scenario:
             raise AssertionError(f'boxprobe failed ({proc.returncode}): {proc.stderr.decode(errors="replace")}')
         result = Report(report.read_text(encoding='utf-8'))
         result.trace = proc.stderr.decode(errors='replace') if trace_registry else ''
+        if check:
+            self.check_run(result, before, reg_before, bool(reg_desktop))
         for box in [] if quiet else result.boxes + result.windows:
             if box.get('shot'):
                 print(f'screenshot: {self.root / Path(box["shot"].replace(chr(92), "/")).name}')
@@ -304,7 +435,10 @@ class Scenarios:
             print('usage: SCRIPT --list | ' + '|'.join(self.table), file=sys.stderr)
             return 2
         t0 = time.time()
-        self.table[argv[1]](Scenario(argv[1]))
+        s = Scenario(argv[1])
+        self.table[argv[1]](s)
+        # Kept only when the scenario fails, for a look at what went wrong.
+        shutil.rmtree(s.prefix)
         print(f'{argv[1]}: passed under Wine ({arch()}) in {time.time() - t0:.1f} s')
         return 0
 
