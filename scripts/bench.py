@@ -115,10 +115,7 @@ def posix_figures(native_exe):
 
 
 def wine_figures():
-    os.environ['SETUP_LAB'] = str(root / 'build' / 'bench')
-    winelab.start_display()
-    try:
-        winelab.boot_template()
+    with winelab.Session(root / 'build' / 'bench'):
         s = winelab.Scenario('bench')
         s.put_distribution(language=1)
         yardstick = winelab.windows_build() / 'one_task_dialog.exe'
@@ -136,8 +133,6 @@ def wine_figures():
         print(f'  Setup runs {setup_ms}, task dialog runs {dialog_ms}')
         opens = winelab.shell_folders_opens(s.run(quiet=True, trace_registry=True).trace)
         print(f'  desktop-setting reads per run: {len(opens)}, with access masks {sorted(set(opens))}')
-    finally:
-        winelab.stop_display()
 
 
 def main():

@@ -26,16 +26,11 @@ def tree(folder):
 
 
 def main():
-    os.environ['SETUP_LAB'] = str(root / 'build' / 'demo')
-    winelab.start_display()
-    try:
-        winelab.boot_template()
+    with winelab.Session(root / 'build' / 'demo'):
         s = winelab.Scenario('demo')
         s.put_installer()
         make_distribution.write(s.dist, language=int(os.environ.get('DEMO_LANGUAGE', '1')))
         report = s.run()
-    finally:
-        winelab.stop_display()
     for box in report.boxes:
         print(f'\nbox "{box["caption"]}": {Report.box_text(box)!r} (icon: {box["icon"]}, buttons: {Report.buttons(box)})')
     print(f'exit status: {report.exit}')

@@ -148,25 +148,26 @@ def desktop_value_empty_fails(s):
     expect_desktop_failure(s, s.run(reg_desktop=reg_text('')), NO_DESKTOP)
 
 
-@scenario
-def expandable_desktop_value_is_expanded(s):
+def expect_desktop_at_plocha(s, value):
+    """The desktop setting names the folder Plocha beside the usual desktop."""
     s.put_distribution()
     plocha = s.desktop.parent / 'Plocha'
     plocha.mkdir()
     s.desktops.append(plocha)
-    expect_completion(s.run(reg_desktop=reg_text('%USERPROFILE%\\Plocha', REG_EXPAND_SZ)), 'Instaltion completed.')
-    expect(sorted(tree(plocha)), sorted(SHORTCUTS + ['Orvo Tool EN.pdf']), 'expanded desktop')
+    expect_completion(s.run(reg_desktop=value), 'Instaltion completed.')
+    expect(sorted(tree(plocha)), sorted(SHORTCUTS + ['Orvo Tool EN.pdf']), 'items on the desktop Plocha')
+
+
+@scenario
+def expandable_desktop_value_is_expanded(s):
+    expect_desktop_at_plocha(s, reg_text('%USERPROFILE%\\Plocha', REG_EXPAND_SZ))
 
 
 @scenario
 def unterminated_odd_length_desktop_value_is_read_whole(s):
-    s.put_distribution()
-    plocha = s.desktop.parent / 'Plocha'
-    plocha.mkdir()
-    s.desktops.append(plocha)
-    data = 'C:\\users\\root\\Plocha'.replace('root', s.desktop.parent.name).encode('utf-16-le') + b'\x41'
-    expect_completion(s.run(reg_desktop=reg_value(REG_SZ, data)), 'Instaltion completed.')
-    expect(sorted(tree(plocha)), sorted(SHORTCUTS + ['Orvo Tool EN.pdf']), 'desktop from an unterminated value')
+    # UTF-16 without a terminating NUL, and one stray byte that makes no character
+    path = f'C:\\users\\{s.desktop.parent.name}\\Plocha'
+    expect_desktop_at_plocha(s, reg_value(REG_SZ, path.encode('utf-16-le') + b'\x41'))
 
 
 @scenario

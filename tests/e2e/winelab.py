@@ -415,6 +415,26 @@ def shell_folders_opens(trace):
             if 'NtOpenKeyEx' in line and key in line]
 
 
+class Session:
+    """A lab of its own for a script: a virtual display and a booted
+    template prefix for as long as the `with` block runs."""
+
+    def __init__(self, lab):
+        os.environ['SETUP_LAB'] = str(lab)
+
+    def __enter__(self):
+        start_display()
+        try:
+            boot_template()
+        except BaseException:
+            stop_display()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        stop_display()
+
+
 # ---- scenario registry ------------------------------------------------------
 
 class Scenarios:
