@@ -1,26 +1,49 @@
 #!/usr/bin/env bash
-# Installs what the builds and tests need on a Debian 12 machine (root or sudo).
-# Idempotent: packages already present are left as they are.
+# Installs what the builds, tests and release command need on a Debian 12
+# machine (root or sudo). Idempotent: packages already present are left as they are.
 set -euo pipefail
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 
-packages=(cmake g++ make libgtest-dev python3 util-linux file clang libclang-rt-14-dev
+packages=(cmake g++ make libgtest-dev googletest python3 util-linux file clang libclang-rt-14-dev
           g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686
-          wine wine64 xvfb)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $SUDO dpkg --add-architecture i386
-    missing+=(wine32:i386)
-elif ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=(wine32:i386)
-fi
+          wine wine64 xvfb osslsigncode openssl)
+
+missing_of() {
+    local p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+    done
+}
+
+# A mirror caught mid-sync fails an index now and then; the lists that did
+# arrive are usually enough, so the update's error alone stops nothing.
+install() {
+    local attempt tries=$1
+    shift
+    for attempt in $(seq "$tries"); do
+        $SUDO apt-get update -qq || echo "apt-get update reported an error (attempt $attempt)" >&2
+        DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "$@" >/dev/null &&
+            return 0
+        [ "$attempt" -lt "$tries" ] && sleep 20
+    done
+    return 1
+}
+
+mapfile -t missing < <(missing_of "${packages[@]}")
 if [ "${#missing[@]}" -gt 0 ]; then
     echo "installing: ${missing[*]}"
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    install 3 "${missing[@]}"
+fi
+
+# 32-bit Wine runs the product itself, where the kernel executes 32-bit code.
+# Without it the Wine tests run the x86_64 build (scripts/wine-arch.sh), so a
+# failed install is reported, not fatal.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+fi
+if [ -n "$(missing_of wine32:i386)" ]; then
+    echo "installing: wine32:i386"
+    install 1 wine32:i386 || echo "wine32:i386 could not be installed: the Wine tests will run the x86_64 build" >&2
 fi
