@@ -1,9 +1,5 @@
 #include "app/InstallPlan.h"
 
-#include "app/Errors.h"
-#include "app/Unit1.h"
-#include "platform/fileops.h"
-
 const Plan& InstallPlan() {
     static const Plan plan = {
         {Op::ReadLanguage, nullptr, nullptr},
@@ -83,67 +79,4 @@ const wchar_t* LanguagePdf(int language) {
     if (language == 0) return L"Orvo Tool CZ.pdf";
     if (language == 2) return L"Orvo Tool DE.pdf";
     return L"Orvo Tool EN.pdf";
-}
-
-std::wstring DisplayName(const std::wstring& name) {
-    constexpr std::size_t kMaxPath = 260, kKept = 60;
-    if (name.size() <= kMaxPath) return name;
-    return name.substr(0, kKept) + L"..." + name.substr(name.size() - kKept);
-}
-
-void PlanRunner::Reset() {
-    failures_ = 0;
-    firstFailure_.clear();
-}
-
-void PlanRunner::Run(const Plan& plan, TButton& registerButton) {
-    for (const Step& step : plan) RunStep(step, registerButton);
-}
-
-// Every file step goes on after its own failure; the failure is only counted.
-void PlanRunner::RunStep(const Step& step, TButton& registerButton) {
-    switch (step.op) {
-    case Op::ReadLanguage: ReadLanguage(); break;
-    case Op::EnsureFolder:
-        if (!fileops::DirectoryExists(step.target)) fileops::CreateDir(step.target);
-        break;
-    case Op::Copy: Copy(step.source, step.target); break;
-    case Op::CopyKept:
-        if (!fileops::FileExists(step.target)) Copy(step.source, step.target);
-        break;
-    case Op::Remove: Remove(step.target); break;
-    case Op::DetectOutcome: DetectOutcome(); break;
-    case Op::ClickRegister: registerButton.Click(); break;
-    case Op::ConfirmComplete:
-        if (failures_ > 0)
-            throw Exception(Format(L"Installation incomplete: %d file(s) could not be installed (first: %s)",
-                                   {Decimal(failures_), DisplayName(firstFailure_)}));
-        break;
-    case Op::ShowCompletion: ShowCompletion(); break;
-    case Op::Terminate: Application->Terminate(); break;
-    case Op::RemoveFromDesktop: Remove(DesktopPath(step.target)); break;
-    case Op::CopyToDesktop: Copy(step.source, DesktopPath(step.target)); break;
-    case Op::CopyLanguagePdf:
-        if (const wchar_t* pdf = LanguagePdf(Languagem)) Copy(pdf, DesktopPath(std::wstring(L"\\") + pdf));
-        break;
-    }
-}
-
-// A copy takes its source's attributes; from read-only media that would make
-// every installed file read-only and block every later upgrade.
-void PlanRunner::Copy(const std::wstring& source, const std::wstring& target) {
-    const bool copied = fileops::CopyFileW(source, target, false);
-    if (copied) fileops::MakeWritable(target);
-    Count(copied, target);
-}
-
-// An older copy that is not there is no failure; one that stays is.
-void PlanRunner::Remove(const std::wstring& target) {
-    fileops::DeleteFile(target);
-    Count(!fileops::FileExists(target) && !fileops::DirectoryExists(target), target);
-}
-
-void PlanRunner::Count(bool ok, const std::wstring& target) {
-    if (ok) return;
-    if (failures_++ == 0) firstFailure_ = target;
 }

@@ -45,10 +45,16 @@ void TForm1::FormCreate(TObject*) { Setup.Click(); }
 
 void TForm1::SetupClick(TObject*) {
     runner_.Reset();
-    runner_.Run(InstallPlan(), Register);
+    runner_.Run(InstallPlan(), *this);
 }
 
-void TForm1::RegisterClick(TObject*) { runner_.Run(DesktopPlan(), Register); }
+void TForm1::RegisterClick(TObject*) { runner_.Run(DesktopPlan(), *this); }
+
+void TForm1::ReadLanguage() { ::ReadLanguage(); }
+void TForm1::DetectOutcome() { ::DetectOutcome(); }
+void TForm1::ShowCompletion() { ::ShowCompletion(); }
+void TForm1::Terminate() { Application->Terminate(); }
+std::wstring TForm1::DesktopPath(const std::wstring& name) { return ::DesktopPath(name); }
 
 // The installed copy decides over the distribution's.
 void ReadLanguage() {

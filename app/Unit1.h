@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/Forms.h"
-#include "app/InstallPlan.h"
+#include "app/PlanRunner.h"
 #include "platform/fileops.h"
 
 extern std::int32_t Languagem;          // 0 Czech, 1 English, 2 German, 3 Swedish, 4 Russian
@@ -16,7 +16,7 @@ extern bool upgrade;                    // this run is an upgrade
 extern std::wstring Desktopadrstr;      // the last composed desktop path
 extern const wchar_t* Desktopadr;       // its characters, as handed to the copy
 
-class TForm1 : public TForm {
+class TForm1 : public TForm, private SequenceSteps {
 public:
     TForm1();
 
@@ -30,6 +30,14 @@ public:
     const PlanRunner& Runner() const { return runner_; }
 
 private:
+    void ReadLanguage() override;
+    void DetectOutcome() override;
+    void ClickRegister() override { Register.Click(); }
+    void ShowCompletion() override;
+    void Terminate() override;
+    std::wstring DesktopPath(const std::wstring& name) override;
+    int Language() const override { return Languagem; }
+
     PlanRunner runner_;
 };
 

@@ -21,6 +21,11 @@ add_executable(setup platform/posix/main.cpp)
 target_link_libraries(setup PRIVATE setup_core)
 set_target_properties(setup PROPERTIES OUTPUT_NAME Setup)
 
+# The plan as JSON, for the release checks and the tests.
+add_executable(setup-plan tools/setup_plan.cpp)
+target_link_libraries(setup-plan PRIVATE setup_plan)
+target_compile_options(setup-plan PRIVATE -Wall -Wextra -Werror)
+
 if(SETUP_FUZZ)
     foreach(target userdirs language)
         add_executable(${target}_fuzz tests/fuzz/${target}_fuzz.cpp)

@@ -23,36 +23,31 @@ root = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(root / 'tests' / 'e2e'))
 import make_distribution  # noqa: E402
 import winelab  # noqa: E402
+from winelab import expected_plan  # noqa: E402
 
 RUNS = int(os.environ.get('BENCH_RUNS', '5'))
 MB = 1 << 20
 # PDFs of several sizes; with the desktop copy about 512 MB are installed.
-PDF_SIZES = {'Kesmark.pdf': 1, 'KesmarkE.pdf': 2, 'KesmarkD.pdf': 4, 'KesmarkS.pdf': 8,
+PDF_SIZES = {'Data/Kesmark.pdf': 1, 'Data/KesmarkE.pdf': 2, 'Data/KesmarkD.pdf': 4, 'Data/KesmarkS.pdf': 8,
              'Orvo Tool CZ.pdf': 64, 'Orvo Tool DE.pdf': 64, 'Orvo Tool EN.pdf': 64}
-for i, name in enumerate(n for n in make_distribution.DATA_PDFS if not n.startswith('Kesmark')):
+LIST_PDFS = [expected_plan.host(s) for s in expected_plan.sources()
+             if s.startswith('Data\\') and s.endswith('.pdf') and s not in ('Data\\' + n[5:] for n in PDF_SIZES)]
+for i, name in enumerate(LIST_PDFS):
     PDF_SIZES[name] = 4 + 4 * i + (1 if i == 9 else 0)
 
 
 def big_distribution(folder):
     make_distribution.write(folder, language=1)
     for name, size in PDF_SIZES.items():
-        path = folder / name if name.startswith('Orvo') else folder / 'Data' / name
-        path.write_bytes(make_distribution.pdf(name, size * MB))
+        (folder / name).write_bytes(make_distribution.pdf(Path(name).name, size * MB))
 
 
 def copies(dist, target_root, desktop):
     """(source, target folder) of every copy the installer makes, for cp."""
-    c, d = target_root / 'drive_c/Orvo_Tool', target_root / 'drive_c/Orvo_Tool Data'
-    groups = {
-        c: ['Data/Kesmark.pdf', 'Data/KesmarkE.pdf', 'Data/KesmarkD.pdf', 'Data/KesmarkS.pdf', 'dLangv.dat',
-            'Data/QmtrinOrvoT.txt', 'Orvo Tool.exe', 'Orvo Dustrel.exe'],
-        d / 'Dokum': ['Orvo Tool CZ.pdf', 'Orvo Tool DE.pdf', 'Orvo Tool EN.pdf'] +
-                     ['Data/' + n for n in make_distribution.DATA_PDFS if not n.startswith('Kesmark')],
-        d / 'DBZ': ['Data/' + n for n in ('Power.txt', 'PowerEN.txt', 'QCAFL.txt', 'QCAFL_EN.txt', 'QBRENLOW.txt',
-                                           'QKV.txt', 'QPower1.txt')],
-        d / 'Program': ['Data/Power.txt', 'Data/PowerEN.txt'],
-        desktop: ['Orvo Tool.lnk', 'Orvo_Tool DATA.lnk', 'Orvo Tool EN.pdf'],
-    }
+    groups = {desktop: [expected_plan.host(n) for n in expected_plan.shortcuts()] + ['Orvo Tool EN.pdf']}
+    for source, target in expected_plan.copies():
+        folder = target_root / 'drive_c' / expected_plan.host(target[3:]).rpartition('/')[0]
+        groups.setdefault(folder, []).append(expected_plan.host(source))
     return {folder: [str(dist / s) for s in sources] for folder, sources in groups.items()}
 
 

@@ -1,26 +1,21 @@
 #!/usr/bin/env python3
 """Writes a complete sample distribution folder for the installer.
 
-Every name the installer copies is there: the two programs (placeholders),
-the two shortcuts (placeholders), the program's PDF in three languages and
-the Data folder with its PDFs and data lists (real, small PDF files and
-text lists), and the language file with the chosen code.
+Every name the installer's plan uses is there, plus the files it leaves
+unused: the two programs (small placeholders with PE headers), the two
+shortcuts (placeholders with shell-link headers), the program's PDF in three
+languages and the Data folder with its PDFs and data lists (real, small PDF
+files and text lists), and the language file with the chosen code.
 
 usage: make_distribution.py FOLDER [--language CODE] [--without NAME ...]
 """
 import argparse
 import struct
+import sys
 from pathlib import Path
 
-PROGRAMS = ['Orvo Tool.exe', 'Orvo Dustrel.exe']
-SHORTCUTS = ['Orvo Tool.lnk', 'Orvo_Tool DATA.lnk']
-LANGUAGE_PDFS = ['Orvo Tool CZ.pdf', 'Orvo Tool DE.pdf', 'Orvo Tool EN.pdf']
-DATA_PDFS = ['Kesmark.pdf', 'KesmarkE.pdf', 'KesmarkD.pdf', 'KesmarkS.pdf',
-             'Power Seznam.pdf', 'Q CAFL EN frequence.pdf', 'Q CAFL EN List.pdf',
-             'Q CAFL frekvence.pdf', 'Q CAFL seznam.pdf', 'Q BRENLOW frekvence.pdf',
-             'Q BRENLOW seznam.pdf', 'Q KV Frekvence.pdf', 'Q KV seznam.pdf', 'Q Power1 Seznam.pdf']
-DATA_LISTS = ['Power.txt', 'PowerEN.txt', 'QCAFL.txt', 'QCAFL_EN.txt', 'QBRENLOW.txt', 'QKV.txt',
-              'QPower1.txt', 'Rakoviny.txt', 'QmtrinOrvoT.txt']
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / 'tests'))
+import expected_plan  # noqa: E402  the one list of the plan's names
 
 
 def pdf(title, pad=0):
@@ -51,7 +46,9 @@ def pdf(title, pad=0):
 
 
 def placeholder_exe(name):
-    return b'MZ' + b'\0' * 58 + struct.pack('<I', 64) + f'placeholder for {name}\n'.encode()
+    """DOS header, then a PE signature and an i386 file header at 64; a note after."""
+    coff = struct.pack('<HHIIIHH', 0x14C, 0, 0, 0, 0, 0, 0x0102)
+    return b'MZ' + b'\0' * 58 + struct.pack('<I', 64) + b'PE\0\0' + coff + f'placeholder for {name}\n'.encode()
 
 
 def placeholder_lnk(name):
@@ -65,18 +62,20 @@ def data_list(name):
     return ('\r\n'.join(rows) + '\r\n').encode()
 
 
+def contents(name, language, pdf_pad):
+    if name == 'dLangv.dat':
+        return struct.pack('<i', language)
+    maker = {'.exe': placeholder_exe, '.lnk': placeholder_lnk, '.txt': data_list,
+             '.pdf': lambda n: pdf(n, pdf_pad)}[Path(name).suffix]
+    return maker(Path(name).name)
+
+
 def write(folder, language=0, without=(), pdf_pad=0):
     folder = Path(folder)
     (folder / 'Data').mkdir(parents=True, exist_ok=True)
-    files = {'dLangv.dat': struct.pack('<i', language)}
-    files.update({n: placeholder_exe(n) for n in PROGRAMS})
-    files.update({n: placeholder_lnk(n) for n in SHORTCUTS})
-    files.update({n: pdf(n, pdf_pad) for n in LANGUAGE_PDFS})
-    files.update({'Data/' + n: pdf(n, pdf_pad) for n in DATA_PDFS})
-    files.update({'Data/' + n: data_list(n) for n in DATA_LISTS})
-    for name, data in files.items():
+    for name in map(expected_plan.host, expected_plan.distribution()):
         if name not in without:
-            (folder / name).write_bytes(data)
+            (folder / name).write_bytes(contents(name, language, pdf_pad))
     return folder
 
 

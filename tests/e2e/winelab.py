@@ -19,6 +19,8 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / 'scripts'))
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+import expected_plan  # noqa: E402
 import make_distribution  # noqa: E402
 
 WINE_ENV = {
@@ -193,11 +195,8 @@ class Report:
 
 # ---- invariants checked around every run of the installer ----------------------
 
-POWER_LISTS = ['Orvo_Tool Data/DBZ/Power.txt', 'Orvo_Tool Data/DBZ/PowerEN.txt',
-               'Orvo_Tool Data/Program/Power.txt', 'Orvo_Tool Data/Program/PowerEN.txt']
-DESKTOP_NAMES = {'Orvo Tool 4_3.exe', 'Orvo Tool 4_2 CZ.exe', 'Orvo Tool 4_2 EN.exe', 'Orvo Tool 4_1  CZ.exe',
-                 'Orvo Tool 4_1  EN.exe', 'Orvo Tool.lnk', 'Orvo_Tool DATA.lnk', 'Orvo Tool CZ.pdf',
-                 'Orvo Tool DE.pdf', 'Orvo Tool EN.pdf'}
+POWER_LISTS = [expected_plan.host(t[3:]) for t in expected_plan.kept_targets()]
+DESKTOP_NAMES = expected_plan.desktop_names()
 
 
 def snapshot(drive_c):

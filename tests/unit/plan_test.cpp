@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <functional>
 
+#include "app/Errors.h"
 #include "app/InstallPlan.h"
+#include "app/PlanRunner.h"
 #include "app/Unit1.h"
 #include "platform/posix/paths.h"
 #include "platform/shellfolders.h"
@@ -17,40 +19,6 @@
 namespace {
 
 using namespace testing_support;
-
-// Each installed file and the distribution file it must equal, byte for byte.
-const std::pair<const char*, const char*> kInstalled[] = {
-    {"Orvo_Tool/Kesmark.pdf", "Data/Kesmark.pdf"},
-    {"Orvo_Tool/KesmarkE.pdf", "Data/KesmarkE.pdf"},
-    {"Orvo_Tool/KesmarkD.pdf", "Data/KesmarkD.pdf"},
-    {"Orvo_Tool/KesmarkS.pdf", "Data/KesmarkS.pdf"},
-    {"Orvo_Tool Data/Dokum/Orvo Tool CZ.pdf", "Orvo Tool CZ.pdf"},
-    {"Orvo_Tool Data/Dokum/Orvo Tool DE.pdf", "Orvo Tool DE.pdf"},
-    {"Orvo_Tool Data/Dokum/Orvo Tool EN.pdf", "Orvo Tool EN.pdf"},
-    {"Orvo_Tool/dLangv.dat", "dLangv.dat"},
-    {"Orvo_Tool Data/DBZ/Power.txt", "Data/Power.txt"},
-    {"Orvo_Tool Data/Program/Power.txt", "Data/Power.txt"},
-    {"Orvo_Tool Data/DBZ/PowerEN.txt", "Data/PowerEN.txt"},
-    {"Orvo_Tool Data/Program/PowerEN.txt", "Data/PowerEN.txt"},
-    {"Orvo_Tool Data/DBZ/QCAFL.txt", "Data/QCAFL.txt"},
-    {"Orvo_Tool Data/DBZ/QCAFL_EN.txt", "Data/QCAFL_EN.txt"},
-    {"Orvo_Tool Data/DBZ/QBRENLOW.txt", "Data/QBRENLOW.txt"},
-    {"Orvo_Tool Data/DBZ/QKV.txt", "Data/QKV.txt"},
-    {"Orvo_Tool Data/DBZ/QPower1.txt", "Data/QPower1.txt"},
-    {"Orvo_Tool/QmtrinOrvoT.txt", "Data/QmtrinOrvoT.txt"},
-    {"Orvo_Tool Data/Dokum/Power Seznam.pdf", "Data/Power Seznam.pdf"},
-    {"Orvo_Tool Data/Dokum/Q CAFL EN frequence.pdf", "Data/Q CAFL EN frequence.pdf"},
-    {"Orvo_Tool Data/Dokum/Q CAFL EN List.pdf", "Data/Q CAFL EN List.pdf"},
-    {"Orvo_Tool Data/Dokum/Q CAFL frekvence.pdf", "Data/Q CAFL frekvence.pdf"},
-    {"Orvo_Tool Data/Dokum/Q CAFL seznam.pdf", "Data/Q CAFL seznam.pdf"},
-    {"Orvo_Tool Data/Dokum/Q BRENLOW frekvence.pdf", "Data/Q BRENLOW frekvence.pdf"},
-    {"Orvo_Tool Data/Dokum/Q BRENLOW seznam.pdf", "Data/Q BRENLOW seznam.pdf"},
-    {"Orvo_Tool Data/Dokum/Q KV Frekvence.pdf", "Data/Q KV Frekvence.pdf"},
-    {"Orvo_Tool Data/Dokum/Q KV seznam.pdf", "Data/Q KV seznam.pdf"},
-    {"Orvo_Tool Data/Dokum/Q Power1 Seznam.pdf", "Data/Q Power1 Seznam.pdf"},
-    {"Orvo_Tool/Orvo Tool.exe", "Orvo Tool.exe"},
-    {"Orvo_Tool/Orvo Dustrel.exe", "Orvo Dustrel.exe"},
-};
 
 class Installation : public ::testing::Test {
 protected:
@@ -75,9 +43,9 @@ TEST_F(Installation, FirstRunInstallsEveryFileAndPlacesTheDesktopItems) {
     WriteDistribution(1);
     ASSERT_EQ(Run(), 0) << Errors();
     EXPECT_EQ(Boxes(), "unit_tests\nInstaltion completed.\n[OK]\n");
-    for (const auto& [installed, source] : kInstalled)
+    for (const auto& [installed, source] : InstalledFiles())
         EXPECT_EQ(ReadFile(box_.C(installed)), ReadFile(box_.Dist(source))) << installed;
-    for (const char* name : {"Orvo Tool.lnk", "Orvo_Tool DATA.lnk"})
+    for (const std::string& name : DesktopNames("copy-to-desktop"))
         EXPECT_EQ(ReadFile(box_.Desktop(name)), ReadFile(box_.Dist(name)));
     EXPECT_EQ(ReadFile(box_.Desktop("Orvo Tool EN.pdf")), ReadFile(box_.Dist("Orvo Tool EN.pdf")));
     EXPECT_FALSE(Exists(box_.C("Orvo_Tool Data/DBZ/Rakoviny.txt")));
@@ -107,14 +75,64 @@ TEST_F(Installation, ASecondRunIsAnUpgradeThatKeepsEditedPowerListsOnly) {
 
 TEST_F(Installation, OlderDesktopCopiesGoAndLookalikesStay) {
     WriteDistribution(0);
-    const char* older[] = {"Orvo Tool 4_3.exe", "Orvo Tool 4_2 CZ.exe", "Orvo Tool 4_2 EN.exe",
-                           "Orvo Tool 4_1  CZ.exe", "Orvo Tool 4_1  EN.exe"};
-    for (const char* name : older) WriteFile(box_.Desktop(name), "old");
+    const std::vector<std::string> older = DesktopNames("remove-from-desktop");
+    ASSERT_EQ(older.size(), 5u);
+    for (const std::string& name : older) WriteFile(box_.Desktop(name), "old");
     WriteFile(box_.Desktop("Orvo Tool 4_1 CZ.exe"), "one space");
     ASSERT_EQ(Run(), 0) << Errors();
-    for (const char* name : older) EXPECT_FALSE(Exists(box_.Desktop(name))) << name;
+    for (const std::string& name : older) EXPECT_FALSE(Exists(box_.Desktop(name))) << name;
     EXPECT_EQ(ReadFile(box_.Desktop("Orvo Tool 4_1 CZ.exe")), "one space");
     EXPECT_TRUE(Exists(box_.Desktop("Orvo Tool CZ.pdf")));
+}
+
+// The runner alone, with a sequence that records its steps: no window, no
+// process-wide state. The sequence's steps come in the plan's order, and
+// what each step sees on disk shows where in the plan it ran.
+class Recorder final : public SequenceSteps {
+public:
+    explicit Recorder(const Sandbox& box) : box_(box) {}
+    void ReadLanguage() override { Note("read-language"); }
+    void DetectOutcome() override { Note("detect-outcome"); }
+    void ClickRegister() override { Note("click-register"); }
+    void ShowCompletion() override { Note("show-completion"); }
+    void Terminate() override { Note("terminate"); }
+    std::wstring DesktopPath(const std::wstring& name) override {
+        return posixport::Wide(box_.Desktop("")) + name.substr(1);
+    }
+    int Language() const override { return 2; }
+    std::vector<std::string> calls;
+
+private:
+    // Each call with whether the program folder and the language file were there by then.
+    void Note(const std::string& step) {
+        calls.push_back(step + (Exists(box_.C("Orvo_Tool")) ? " folder" : "") +
+                        (Exists(box_.C("Orvo_Tool/dLangv.dat")) ? " language" : ""));
+    }
+    const Sandbox& box_;
+};
+
+TEST(PlanRunner, RunsTheSequenceStepsInOrderAndCountsWithoutGlobalState) {
+    Sandbox box;
+    WriteDistribution(1);
+    Recorder sequence(box);
+    PlanRunner runner;
+    runner.Run(InstallPlan(), sequence);
+    EXPECT_EQ(sequence.calls,
+              (std::vector<std::string>{"read-language", "detect-outcome folder", "click-register folder language",
+                                        "show-completion folder language", "terminate folder language"}));
+    EXPECT_EQ(runner.Failures(), 0);
+    runner.Run(DesktopPlan(), sequence);
+    EXPECT_TRUE(Exists(box.Desktop("Orvo Tool DE.pdf")));  // the sequence's language, not Languagem
+    EXPECT_TRUE(Exists(box.C("Orvo_Tool/Orvo Dustrel.exe")));
+
+    ::unlink(box.Dist("Data/QKV.txt").c_str());
+    ::unlink(box.C("Orvo_Tool Data/DBZ/QKV.txt").c_str());
+    sequence.calls.clear();
+    runner.Reset();
+    EXPECT_THROW(runner.Run(InstallPlan(), sequence), Exception);
+    EXPECT_EQ(sequence.calls.back(), "click-register folder language");  // no completion box, no quit
+    EXPECT_EQ(runner.Failures(), 1);
+    EXPECT_EQ(runner.FirstFailure(), L"C:\\Orvo_Tool Data\\DBZ\\QKV.txt");
 }
 
 TEST(DisplayName, KeepsNamesUpToMaxPathAndShortensLongerOnes) {
@@ -196,7 +214,7 @@ TEST_F(Installation, ReadOnlyTargetsCountButKeptAndAbsentFilesDoNot) {
 
 TEST_F(Installation, AReadOnlyDistributionInstallsWritableFilesAndUpgradesAgain) {
     WriteDistribution(1);
-    for (const auto& [installed, source] : kInstalled) ::chmod(box_.Dist(source).c_str(), 0444);
+    for (const auto& [installed, source] : InstalledFiles()) ::chmod(box_.Dist(source).c_str(), 0444);
     ::chmod(box_.C("").c_str(), 0777);  // the unprivileged user installs
     ::chmod(box_.Desktop("").c_str(), 0777);
     const int first = RunUnprivileged([&] { return ::Setup(); });

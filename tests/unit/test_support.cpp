@@ -1,5 +1,6 @@
 #include "tests/unit/test_support.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -76,25 +77,79 @@ std::string LanguageBytes(int language) {
                        static_cast<char>(u >> 24)};
 }
 
+namespace {
+
+std::string HostName(std::string name) {
+    for (char& c : name)
+        if (c == '\\') c = '/';
+    return name;
+}
+
+std::vector<ExpectedStep> ReadExpectedPlan(std::vector<std::string>& unused) {
+    std::ifstream f(SETUP_EXPECTED_PLAN);
+    if (!f) throw std::runtime_error("cannot read " SETUP_EXPECTED_PLAN);
+    std::vector<ExpectedStep> steps;
+    for (std::string line; std::getline(f, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> cells;
+        std::istringstream row(line);
+        for (std::string cell; std::getline(row, cell, '\t');) cells.push_back(cell);
+        cells.resize(4);
+        if (cells[0] == "unused") unused.push_back(cells[1]);
+        if (cells[0] == "install" || cells[0] == "desktop") steps.push_back({cells[0], cells[1], cells[2], cells[3]});
+    }
+    return steps;
+}
+
+struct Expected {
+    std::vector<std::string> unused;
+    std::vector<ExpectedStep> steps = ReadExpectedPlan(unused);
+};
+
+const Expected& Plan() {
+    static const Expected expected;
+    return expected;
+}
+
+}  // namespace
+
+const std::vector<ExpectedStep>& ExpectedPlan() { return Plan().steps; }
+
+const std::vector<std::string>& DistributionFiles() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> out;
+        auto add = [&](const std::string& name) {
+            const std::string host = HostName(name);
+            if (!name.empty() && std::find(out.begin(), out.end(), host) == out.end()) out.push_back(host);
+        };
+        for (const auto& step : ExpectedPlan()) add(step.source);
+        for (const auto& name : Plan().unused) add(name);
+        return out;
+    }();
+    return names;
+}
+
+std::vector<std::pair<std::string, std::string>> InstalledFiles() {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const auto& step : ExpectedPlan())
+        if (step.op == "copy" || step.op == "copy-kept")
+            out.emplace_back(HostName(step.target.substr(3)), HostName(step.source));
+    return out;
+}
+
+std::vector<std::string> DesktopNames(const std::string& op) {
+    std::vector<std::string> out;
+    for (const auto& step : ExpectedPlan())
+        if (step.op == op) out.push_back(step.target.substr(1));
+    return out;
+}
+
 void WriteDistribution(int language, const std::vector<std::string>& without) {
-    static const char* const kNames[] = {
-        "Orvo Tool.exe", "Orvo Dustrel.exe", "Orvo Tool.lnk", "Orvo_Tool DATA.lnk",
-        "Orvo Tool CZ.pdf", "Orvo Tool DE.pdf", "Orvo Tool EN.pdf",
-        "Data/Kesmark.pdf", "Data/KesmarkE.pdf", "Data/KesmarkD.pdf", "Data/KesmarkS.pdf",
-        "Data/Power.txt", "Data/PowerEN.txt", "Data/QCAFL.txt", "Data/QCAFL_EN.txt",
-        "Data/QBRENLOW.txt", "Data/QKV.txt", "Data/QPower1.txt", "Data/Rakoviny.txt",
-        "Data/QmtrinOrvoT.txt", "Data/Power Seznam.pdf", "Data/Q CAFL EN frequence.pdf",
-        "Data/Q CAFL EN List.pdf", "Data/Q CAFL frekvence.pdf", "Data/Q CAFL seznam.pdf",
-        "Data/Q BRENLOW frekvence.pdf", "Data/Q BRENLOW seznam.pdf", "Data/Q KV Frekvence.pdf",
-        "Data/Q KV seznam.pdf", "Data/Q Power1 Seznam.pdf"};
-    auto wanted = [&](const std::string& n) {
-        for (const auto& w : without)
-            if (w == n) return false;
-        return true;
-    };
-    for (const char* name : kNames)
-        if (wanted(name)) WriteFile(name, std::string("content of ") + name + "\n");
-    if (wanted("dLangv.dat")) WriteFile("dLangv.dat", LanguageBytes(language));
+    auto wanted = [&](const std::string& n) { return std::find(without.begin(), without.end(), n) == without.end(); };
+    for (const std::string& name : DistributionFiles()) {
+        if (!wanted(name)) continue;
+        WriteFile(name, name == "dLangv.dat" ? LanguageBytes(language) : "content of " + name + "\n");
+    }
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {

@@ -51,6 +51,19 @@ private:
     ScopedEnv prefix_, config_, home_;
 };
 
+// One step of the installation as the tests expect it (tests/expected_plan.tsv);
+// names as the plan spells them, with backslashes.
+struct ExpectedStep {
+    std::string plan, op, source, target;
+};
+const std::vector<ExpectedStep>& ExpectedPlan();
+// Every file of a complete distribution, host-style (Data/QKV.txt).
+const std::vector<std::string>& DistributionFiles();
+// (installed file below drive C:, distribution file), host-style, of every copy.
+std::vector<std::pair<std::string, std::string>> InstalledFiles();
+// The desktop names, without their leading backslash, of one operation.
+std::vector<std::string> DesktopNames(const std::string& op);
+
 void WriteFile(const std::string& path, const std::string& bytes);
 // A complete distribution in the current directory: every file holds its own
 // name, so a misplaced copy shows. Names in `without` are left out.

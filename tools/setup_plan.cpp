@@ -1,0 +1,110 @@
+// setup-plan: prints the installer's plan as JSON, from the very tables
+// Setup.exe is built from, for the release checks and the tests.
+#include <cstdio>
+#include <string>
+
+#include "app/InstallPlan.h"
+
+namespace {
+
+struct OpInfo {
+    const char* name;
+    const char* fileClass;  // nullptr for steps that install no file
+};
+
+OpInfo Describe(Op op) {
+    switch (op) {
+    case Op::ReadLanguage: return {"read-language", nullptr};
+    case Op::EnsureFolder: return {"ensure-folder", nullptr};
+    case Op::Copy: return {"copy", "replaced"};
+    case Op::CopyKept: return {"copy-kept", "kept"};
+    case Op::Remove: return {"remove", "removed"};
+    case Op::DetectOutcome: return {"detect-outcome", nullptr};
+    case Op::ClickRegister: return {"click-register", nullptr};
+    case Op::ConfirmComplete: return {"confirm-complete", nullptr};
+    case Op::ShowCompletion: return {"show-completion", nullptr};
+    case Op::Terminate: return {"terminate", nullptr};
+    case Op::RemoveFromDesktop: return {"remove-from-desktop", "desktop"};
+    case Op::CopyToDesktop: return {"copy-to-desktop", "desktop"};
+    case Op::CopyLanguagePdf: return {"copy-language-pdf", "desktop"};
+    }
+    return {"unknown", nullptr};
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// A JSON string, or null; control characters are escaped.
+std::string Json(const wchar_t* text) {
+    if (!text) return "null";
+    std::string out = "\"";
+    for (const wchar_t* p = text; *p; ++p) {
+        const char32_t c = static_cast<char32_t>(*p);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
+            out += buf;
+        } else {
+            AppendUtf8(out, c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string Json(const char* text) { return text ? "\"" + std::string(text) + "\"" : "null"; }
+
+void PrintPlan(const char* name, const Plan& plan, bool last) {
+    std::printf("  \"%s\": [\n", name);
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        const OpInfo info = Describe(plan[i].op);
+        std::printf("    {\"op\": %s, \"source\": %s, \"target\": %s, \"class\": %s}%s\n", Json(info.name).c_str(),
+                    Json(plan[i].source).c_str(), Json(plan[i].target).c_str(), Json(info.fileClass).c_str(),
+                    i + 1 < plan.size() ? "," : "");
+    }
+    std::printf("  ]%s\n", last ? "" : ",");
+}
+
+// Every code that selects a different PDF, and one beyond each end.
+void PrintLanguagePdfs() {
+    const struct {
+        const char* key;
+        int code;
+    } codes[] = {{"negative", -1}, {"0", 0}, {"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}, {"above 4", 5}};
+    std::printf("  \"language_pdfs\": {");
+    for (std::size_t i = 0; i < sizeof codes / sizeof codes[0]; ++i)
+        std::printf("%s\"%s\": %s", i ? ", " : "", codes[i].key, Json(LanguagePdf(codes[i].code)).c_str());
+    std::printf("},\n");
+}
+
+}  // namespace
+
+int main(int argc, char**) {
+    if (argc != 1) {
+        std::fputs("usage: setup-plan\nPrints the installer's plan as JSON.\n", stderr);
+        return 2;
+    }
+    std::printf("{\n");
+    PrintLanguagePdfs();
+    PrintPlan("install", InstallPlan(), false);
+    PrintPlan("desktop", DesktopPlan(), true);
+    std::printf("}\n");
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+}
