@@ -1,36 +1,28 @@
 #!/usr/bin/env python3
 """The whole installation by the real Setup.exe under Wine: files, desktop and
 the desktop setting's failures."""
+import os
+import subprocess
 import sys
+import zipfile
 from pathlib import Path
 
 from winelab import (REG_DWORD, REG_EXPAND_SZ, REG_SZ, Scenarios, expect, expect_completion, expect_error,
-                     reg_text, reg_value, shell_folders_opens)
-from make_distribution import DATA_PDFS, LANGUAGE_PDFS  # noqa: E402 (path set by winelab)
+                     reg_text, reg_value, shell_folders_opens, windows_build)
+import expected_plan  # noqa: E402 (path set by winelab)
+import make_distribution  # noqa: E402 (path set by winelab)
 
 scenario = Scenarios()
 
 PROGRAM, DATA = 'C:\\Orvo_Tool', 'C:\\Orvo_Tool Data'
 NO_DESKTOP = 'Nemůžu v registrech najít cestu k pracovní ploše.'
-SHORTCUTS = ['Orvo Tool.lnk', 'Orvo_Tool DATA.lnk']
-OLDER_COPIES = ['Orvo Tool 4_3.exe', 'Orvo Tool 4_2 CZ.exe', 'Orvo Tool 4_2 EN.exe',
-                'Orvo Tool 4_1  CZ.exe', 'Orvo Tool 4_1  EN.exe']
+SHORTCUTS = expected_plan.shortcuts()
+OLDER_COPIES = expected_plan.older_copies()
 
 
 def installed_files():
     """Every installed file with its distribution source."""
-    files = {f'{PROGRAM}\\{n}': f'Data/{n}' for n in ('Kesmark.pdf', 'KesmarkE.pdf', 'KesmarkD.pdf', 'KesmarkS.pdf')}
-    files.update({f'{DATA}\\Dokum\\{n}': n for n in LANGUAGE_PDFS})
-    files[f'{PROGRAM}\\dLangv.dat'] = 'dLangv.dat'
-    for n in ('Power.txt', 'PowerEN.txt'):
-        files[f'{DATA}\\DBZ\\{n}'] = f'Data/{n}'
-        files[f'{DATA}\\Program\\{n}'] = f'Data/{n}'
-    for n in ('QCAFL.txt', 'QCAFL_EN.txt', 'QBRENLOW.txt', 'QKV.txt', 'QPower1.txt'):
-        files[f'{DATA}\\DBZ\\{n}'] = f'Data/{n}'
-    files[f'{PROGRAM}\\QmtrinOrvoT.txt'] = 'Data/QmtrinOrvoT.txt'
-    files.update({f'{DATA}\\Dokum\\{n}': f'Data/{n}' for n in DATA_PDFS if not n.startswith('Kesmark')})
-    files.update({f'{PROGRAM}\\{n}': n for n in ('Orvo Tool.exe', 'Orvo Dustrel.exe')})
-    return files
+    return {target: expected_plan.host(source) for source, target in expected_plan.copies()}
 
 
 def tree(root):
@@ -41,7 +33,7 @@ def expect_full_installation(s, pdf):
     for target, source in installed_files().items():
         expect(s.c(target).read_bytes() if s.c(target).exists() else None, (s.dist / source).read_bytes(), target)
     expected = {t[3:].replace('\\', '/') for t in installed_files()}
-    expected |= {'Orvo_Tool Data/DBZ', 'Orvo_Tool Data/Dokum', 'Orvo_Tool Data/Program'}
+    expected |= {f[3:].replace('\\', '/') for f in expected_plan.folders()} - {'Orvo_Tool', 'Orvo_Tool Data'}
     found = [f'Orvo_Tool/{p}' for p in tree(s.drive_c / 'Orvo_Tool')]
     found += [f'Orvo_Tool Data/{p}' for p in tree(s.drive_c / 'Orvo_Tool Data')]
     expect(sorted(found), sorted(expected), 'installed tree')
@@ -196,6 +188,23 @@ def data_folder_present_as_a_file(s):
     expect(s.c(DATA).read_bytes(), b'not a folder', 'the file in the way')
     expect(s.c(f'{PROGRAM}\\Orvo Tool.exe').exists(), True, 'program installed')
     expect_desktop(s, 'Orvo Tool EN.pdf')
+
+
+@scenario
+def released_zip_installs_as_a_customer_would(s):
+    """The release command's zip, extracted, and its Setup.exe started from the
+    extracted folder: the full tree. The zip holds the build this host runs."""
+    source = s.root / 'vendor'
+    make_distribution.write(source, language=2)
+    release = Path(__file__).resolve().parents[2] / 'scripts' / 'release.py'
+    subprocess.run([sys.executable, str(release), '--setup-exe', str(windows_build() / 'Setup.exe'),
+                    '--plan-tool', os.environ['SETUP_PLAN_TOOL'], '--version', '1.0.0.0', '--epoch', '1767225600',
+                    str(source), str(s.root / 'out')], check=True, capture_output=True)
+    with zipfile.ZipFile(s.root / 'out' / 'Orvo_Tool-Setup-1.0.0.0.zip') as z:
+        z.extractall(s.dist)
+    s.dist = s.dist / 'Orvo_Tool-Setup-1.0.0.0'
+    expect_completion(s.run(), 'Installation ist fertig.')
+    expect_full_installation(s, 'Orvo Tool DE.pdf')
 
 
 if __name__ == '__main__':

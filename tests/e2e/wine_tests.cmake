@@ -11,7 +11,7 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(lab ${CMAKE_BINARY_DIR}/wine-lab)
 set(e2e ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
 set(wine_env SETUP_WINDOWS_BUILD=${SETUP_WINDOWS_BUILD} SETUP_WINE_ARCH=${SETUP_WINE_ARCH} SETUP_LAB=${lab}
-    PYTHONDONTWRITEBYTECODE=1)
+    SETUP_PLAN_TOOL=$<TARGET_FILE:setup-plan> PYTHONDONTWRITEBYTECODE=1)
 
 add_test(NAME wine.display.start COMMAND ${Python3_EXECUTABLE} ${e2e}/winelab.py start-display)
 add_test(NAME wine.display.stop COMMAND ${Python3_EXECUTABLE} ${e2e}/winelab.py stop-display)

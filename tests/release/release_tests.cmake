@@ -1,0 +1,13 @@
+# The release command's checks, signature and zip, on the shipped i686 build.
+if(NOT SETUP_PRODUCT_BUILD)
+    message(STATUS "Release tests: off (no SETUP_PRODUCT_BUILD)")
+    return()
+endif()
+execute_process(COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/release/release_test.py --list
+    OUTPUT_VARIABLE names OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+foreach(name ${names})
+    add_test(NAME release.${name}
+        COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/release/release_test.py ${name})
+    set_tests_properties(release.${name} PROPERTIES TIMEOUT 300 ENVIRONMENT
+        "SETUP_PRODUCT_BUILD=${SETUP_PRODUCT_BUILD};SETUP_PLAN_TOOL=$<TARGET_FILE:setup-plan>;RELEASE_WORK=${CMAKE_BINARY_DIR}/release-work/${name};PYTHONDONTWRITEBYTECODE=1")
+endforeach()
