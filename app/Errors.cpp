@@ -46,9 +46,7 @@ namespace {
 
 std::wstring MessageOf(const std::exception& e) {
     if (auto* ours = dynamic_cast<const Exception*>(&e)) return ours->Message();
-    std::wstring wide;
-    for (const char* p = e.what(); *p; ++p) wide += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-    return wide;
+    return text::FromUtf8(e.what());
 }
 
 // Walks outer to inner; the last non-empty message met wins.

@@ -12,7 +12,8 @@ add_library(setup_platform STATIC
     platform/posix/paths.cpp
     platform/posix/process.cpp
     platform/posix/shellfolders.cpp
-    platform/posix/ui.cpp)
+    platform/posix/ui.cpp
+    platform/utf8.cpp)
 target_include_directories(setup_platform PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(setup_platform PRIVATE -Wall -Wextra -Werror)
 target_link_libraries(setup_core PUBLIC setup_platform)
@@ -23,7 +24,7 @@ set_target_properties(setup PROPERTIES OUTPUT_NAME Setup)
 
 # The plan as JSON, for the release checks and the tests.
 add_executable(setup-plan tools/setup_plan.cpp)
-target_link_libraries(setup-plan PRIVATE setup_plan)
+target_link_libraries(setup-plan PRIVATE setup_plan setup_platform)
 target_compile_options(setup-plan PRIVATE -Wall -Wextra -Werror)
 
 if(SETUP_FUZZ)

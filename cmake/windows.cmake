@@ -10,7 +10,8 @@ add_library(setup_platform STATIC
     platform/win32/fileops.cpp
     platform/win32/process.cpp
     platform/win32/shellfolders.cpp
-    platform/win32/ui.cpp)
+    platform/win32/ui.cpp
+    platform/utf8.cpp)
 target_include_directories(setup_platform PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(setup_platform PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
     _WIN32_WINNT=0x0601)

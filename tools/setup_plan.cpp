@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/InstallPlan.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -31,39 +32,20 @@ OpInfo Describe(Op op) {
     return {"unknown", nullptr};
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // A JSON string, or null; control characters are escaped.
 std::string Json(const wchar_t* text) {
     if (!text) return "null";
     std::string out = "\"";
-    for (const wchar_t* p = text; *p; ++p) {
-        const char32_t c = static_cast<char32_t>(*p);
+    for (const char c : text::ToUtf8(text)) {
         if (c == '"' || c == '\\') {
             out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
             out += buf;
         } else {
-            AppendUtf8(out, c);
+            out += c;
         }
     }
     return out + "\"";

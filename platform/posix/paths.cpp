@@ -1,5 +1,7 @@
 #include "platform/posix/paths.h"
 
+#include "platform/text.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -28,48 +30,9 @@ bool HasDriveLetter(const std::wstring& p) {
 
 }  // namespace
 
-std::string Utf8(const std::wstring& s) {
-    std::string out;
-    for (wchar_t wc : s) {
-        auto c = static_cast<std::uint32_t>(wc);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
+std::string Utf8(const std::wstring& s) { return text::ToUtf8(s); }
 
-std::wstring Wide(const std::string& utf8) {
-    std::wstring out;
-    for (std::size_t i = 0; i < utf8.size();) {
-        const auto b = static_cast<unsigned char>(utf8[i]);
-        int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
-        std::uint32_t c = extra == 0 ? b : b & (0x3F >> extra);
-        if (b >= 0x80 && b < 0xC0) extra = 0, c = 0xFFFD;
-        ++i;
-        for (int k = 0; k < extra; ++k, ++i) {
-            if (i >= utf8.size() || (static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80) {
-                c = 0xFFFD;
-                break;
-            }
-            c = (c << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3F);
-        }
-        out += static_cast<wchar_t>(c);
-    }
-    return out;
-}
+std::wstring Wide(const std::string& utf8) { return text::FromUtf8(utf8); }
 
 std::string NativePath(const std::wstring& windowsPath) {
     std::wstring rest = windowsPath;

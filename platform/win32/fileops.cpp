@@ -26,6 +26,23 @@ bool LinkTargetOpens(const std::wstring& path) {
     return ::GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
+// CopyFileW copies alternate data streams, the download's zone among them: a
+// distribution extracted from a downloaded zip would install a program that
+// warns at every start and PDFs that open in protected view. A volume
+// without streams has no mark to drop.
+bool DropZoneMark(const std::wstring& target) {
+    if (::DeleteFileW((target + L":Zone.Identifier").c_str()) != FALSE) return true;
+    switch (::GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_NOT_SUPPORTED:
+        return true;
+    default:
+        return false;
+    }
+}
+
 }  // namespace
 
 bool FileExists(const std::wstring& path) {
@@ -78,8 +95,10 @@ bool DeleteFile(const std::wstring& path) {
 }
 
 bool CopyFileW(const std::wstring& source, const std::wstring& target, bool failIfExists) {
-    return ::CopyFileW(source.c_str(), target.c_str(), failIfExists ? TRUE : FALSE) != FALSE;
+    if (::CopyFileW(source.c_str(), target.c_str(), failIfExists ? TRUE : FALSE) == FALSE) return false;
+    return DropZoneMark(target);
 }
+
 
 bool MakeWritable(const std::wstring& path) {
     const DWORD attrs = ::GetFileAttributesW(path.c_str());

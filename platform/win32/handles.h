@@ -63,6 +63,11 @@ struct FontTraits {
     static Handle Invalid() noexcept { return nullptr; }
     static void Close(Handle h) noexcept { ::DeleteObject(h); }
 };
+struct IconTraits {
+    using Handle = HICON;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { ::DestroyIcon(h); }
+};
 struct WindowTraits {
     using Handle = HWND;
     static Handle Invalid() noexcept { return nullptr; }
@@ -74,6 +79,7 @@ using UniqueFind = UniqueAny<FindTraits>;
 using UniqueKey = UniqueAny<KeyTraits>;
 using UniqueModule = UniqueAny<ModuleTraits>;
 using UniqueFont = UniqueAny<FontTraits>;
+using UniqueIcon = UniqueAny<IconTraits>;
 using UniqueWindow = UniqueAny<WindowTraits>;
 
 }  // namespace win32

@@ -29,6 +29,22 @@ bool Expand(const std::wstring& stored, std::wstring& out) {
     return true;
 }
 
+// The value may grow between the size query and the read (the shell rewrites
+// Shell Folders): a read that finds the buffer too small starts again with the
+// size it reports, a few times at most.
+bool ReadValue(HKEY key, DWORD size, DWORD& type, std::vector<BYTE>& data, DWORD& got) {
+    constexpr int kAttempts = 4;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        data.assign(size, 0);
+        got = size;
+        const LSTATUS status = ::RegQueryValueExW(key, L"Desktop", nullptr, &type, data.data(), &got);
+        if (status == ERROR_SUCCESS) return true;
+        if (status != ERROR_MORE_DATA || got <= size) return false;
+        size = got;
+    }
+    return false;
+}
+
 }  // namespace
 
 DesktopLookup ReadDesktopFolder() {
@@ -43,10 +59,9 @@ DesktopLookup ReadDesktopFolder() {
         size == 0)
         return {Status::Missing, L""};
     if (type != REG_SZ && type != REG_EXPAND_SZ) return {Status::InvalidType, L""};
-    std::vector<BYTE> data(size + sizeof(wchar_t));
-    DWORD got = size;
-    if (::RegQueryValueExW(key.get(), L"Desktop", nullptr, &type, data.data(), &got) != ERROR_SUCCESS)
-        return {Status::ReadFailed, L""};
+    std::vector<BYTE> data;
+    DWORD got = 0;
+    if (!ReadValue(key.get(), size, type, data, got)) return {Status::ReadFailed, L""};
     if (type != REG_SZ && type != REG_EXPAND_SZ) return {Status::InvalidType, L""};
     std::wstring text = StoredText(data, got);
     if (type == REG_EXPAND_SZ && !Expand(text, text)) return {Status::ReadFailed, L""};

@@ -15,16 +15,31 @@ constexpr int kFirstButtonId = 100;
 HICON g_appIcon = nullptr;
 HWND g_mainWindow = nullptr;
 
+// A function some systems lack, looked up at run time; nullptr where it is missing.
 template <typename Fn>
-Fn SystemFunction(const wchar_t* module, const char* name) {
-    HMODULE h = ::GetModuleHandleW(module);
-    return h ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(h, name))) : nullptr;
+Fn ProcIn(HMODULE module, const char* name) {
+    return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name))) : nullptr;
 }
 
+template <typename Fn>
+Fn SystemFunction(const wchar_t* module, const char* name) {
+    return ProcIn<Fn>(::GetModuleHandleW(module), name);
+}
+
+// Per-monitor DPI: the window's own (Windows 10), else its monitor's
+// (Windows 8.1, shcore), else the system's.
 UINT DpiOf(HWND hwnd) {
     using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
     static const auto getDpi = SystemFunction<GetDpiForWindowFn>(L"user32.dll", "GetDpiForWindow");
     if (getDpi) return getDpi(hwnd);
+    using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+    static win32::UniqueModule shcore(::LoadLibraryW(L"shcore.dll"));
+    static const auto getMonitorDpi = ProcIn<GetDpiForMonitorFn>(shcore.get(), "GetDpiForMonitor");
+    UINT x = 0, y = 0;
+    constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
+    if (getMonitorDpi &&
+        SUCCEEDED(getMonitorDpi(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), kEffectiveDpi, &x, &y)) && y)
+        return y;
     HDC dc = ::GetDC(hwnd);
     const int dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
     ::ReleaseDC(hwnd, dc);
@@ -56,6 +71,22 @@ HWND VisibleMainWindow() {
     return g_mainWindow && ::IsWindowVisible(g_mainWindow) ? g_mainWindow : nullptr;
 }
 
+HMODULE CommonControls() {
+    static win32::UniqueModule comctl(::LoadLibraryW(L"comctl32.dll"));
+    return comctl.get();
+}
+
+// LoadIconWithScaleDown (common controls 6) scales a larger image down, as the
+// shell does; without it, an unshared image of exactly that size.
+HICON LoadIconOfSize(const wchar_t* name, int size) {
+    using LoadIconWithScaleDownFn = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, int, HICON*);
+    static const auto load = ProcIn<LoadIconWithScaleDownFn>(CommonControls(), "LoadIconWithScaleDown");
+    HINSTANCE inst = ::GetModuleHandleW(nullptr);
+    HICON icon = nullptr;
+    if (load && SUCCEEDED(load(inst, name, size, size, &icon))) return icon;
+    return static_cast<HICON>(::LoadImageW(inst, name, IMAGE_ICON, size, size, 0));
+}
+
 class Win32MainWindow final : public MainWindow {
 public:
     Win32MainWindow(const FormLayout& layout, ClickSink onClick)
@@ -79,9 +110,12 @@ private:
 
     FormLayout layout_;
     ClickSink onClick_;
-    win32::UniqueWindow hwnd_;
     win32::UniqueFont font_;
+    win32::UniqueIcon bigIcon_, smallIcon_;
     std::vector<HWND> buttons_;
+    // Last, so it is destroyed first: WM_DESTROY and WM_NCDESTROY still find
+    // the font, the icons and the buttons alive.
+    win32::UniqueWindow hwnd_;
 };
 
 void RegisterFormClass() {
@@ -121,33 +155,34 @@ void Win32MainWindow::Create() {
     g_mainWindow = hwnd;
 }
 
+// The controls get the new font before the old one is deleted.
 void Win32MainWindow::ApplyDpi(UINT dpi) {
-    font_.reset(::CreateFontW(-::MulDiv(layout_.fontPoints, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE,
-                              FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                              CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
-                              layout_.fontName));
-    ::SendMessageW(hwnd_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    win32::UniqueFont font(::CreateFontW(-::MulDiv(layout_.fontPoints, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE,
+                                         FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                         CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
+                                         layout_.fontName));
+    ::SendMessageW(hwnd_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
     HWND after = HWND_TOP;
     for (std::size_t i = 0; i < buttons_.size(); ++i) {
         const ButtonLayout& b = layout_.buttons[i];
         ::SetWindowPos(buttons_[i], after, ::MulDiv(b.left, dpi, 96), ::MulDiv(b.top, dpi, 96),
                        ::MulDiv(b.width, dpi, 96), ::MulDiv(b.height, dpi, 96), SWP_NOACTIVATE);
-        ::SendMessageW(buttons_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+        ::SendMessageW(buttons_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
         after = buttons_[i];  // z-order is tab order
     }
+    font_ = std::move(font);
     SetIcons(dpi);
 }
 
+// Each size loaded exactly and owned here: a shared load would hand back the
+// first cached size for every request, and never a new one after a DPI change.
 void Win32MainWindow::SetIcons(UINT dpi) {
-    HINSTANCE inst = ::GetModuleHandleW(nullptr);
-    const int big = ::MulDiv(32, dpi, 96), small = ::MulDiv(16, dpi, 96);
-    // Shared icons from resources are owned by the system; nothing to free.
-    auto load = [&](int size) {
-        return static_cast<HICON>(
-            ::LoadImageW(inst, L"FORM1ICON", IMAGE_ICON, size, size, LR_SHARED));
-    };
-    ::SendMessageW(hwnd_.get(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(load(big)));
-    ::SendMessageW(hwnd_.get(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(load(small)));
+    win32::UniqueIcon big(LoadIconOfSize(L"FORM1ICON", ::MulDiv(32, dpi, 96)));
+    win32::UniqueIcon small(LoadIconOfSize(L"FORM1ICON", ::MulDiv(16, dpi, 96)));
+    ::SendMessageW(hwnd_.get(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.get()));
+    ::SendMessageW(hwnd_.get(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.get()));
+    bigIcon_ = std::move(big);
+    smallIcon_ = std::move(small);
 }
 
 LRESULT CALLBACK Win32MainWindow::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
@@ -215,12 +250,7 @@ using TaskDialogIndirectFn = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int
 
 // Looked up at run time: only common controls 6 export it, and without them
 // the program must still start and fall back to the classic box.
-TaskDialogIndirectFn FindTaskDialog() {
-    static win32::UniqueModule comctl(::LoadLibraryW(L"comctl32.dll"));
-    if (!comctl) return nullptr;
-    return reinterpret_cast<TaskDialogIndirectFn>(
-        reinterpret_cast<void*>(::GetProcAddress(comctl.get(), "TaskDialogIndirect")));
-}
+TaskDialogIndirectFn FindTaskDialog() { return ProcIn<TaskDialogIndirectFn>(CommonControls(), "TaskDialogIndirect"); }
 
 }  // namespace
 

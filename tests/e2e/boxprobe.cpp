@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <set>
 #include <string>
 #include <vector>
@@ -190,17 +191,40 @@ struct Child {
     LONG style;
 };
 
-BOOL CALLBACK CollectChild(HWND hwnd, LPARAM lp) {
-    auto* out = reinterpret_cast<std::vector<Child>*>(lp);
-    out->push_back({hwnd, ClassOf(hwnd), TextOf(hwnd), ::GetDlgCtrlID(hwnd),
-                    ::GetWindowLongW(hwnd, GWL_STYLE)});
-    return TRUE;
+// What an enumeration collects, and the exception that stopped it: nothing
+// may unwind through the system's enumeration, so it is rethrown after it.
+template <typename T>
+struct Collected {
+    T items;
+    std::exception_ptr error;
+    T Take() {
+        if (error) std::rethrow_exception(error);
+        return std::move(items);
+    }
+};
+
+template <typename T, typename Add>
+BOOL Guarded(LPARAM lp, Add add) noexcept {
+    auto* c = reinterpret_cast<Collected<T>*>(lp);
+    try {
+        add(c->items);
+        return TRUE;
+    } catch (...) {
+        c->error = std::current_exception();
+        return FALSE;
+    }
+}
+
+BOOL CALLBACK CollectChild(HWND hwnd, LPARAM lp) noexcept {
+    return Guarded<std::vector<Child>>(lp, [hwnd](std::vector<Child>& out) {
+        out.push_back({hwnd, ClassOf(hwnd), TextOf(hwnd), ::GetDlgCtrlID(hwnd), ::GetWindowLongW(hwnd, GWL_STYLE)});
+    });
 }
 
 std::vector<Child> ChildrenOf(HWND hwnd) {
-    std::vector<Child> children;
+    Collected<std::vector<Child>> children;
     ::EnumChildWindows(hwnd, CollectChild, reinterpret_cast<LPARAM>(&children));
-    return children;
+    return children.Take();
 }
 
 void Describe(FILE* f, const char* kind, HWND hwnd, const std::wstring& shot) {
@@ -239,12 +263,12 @@ struct Finder {
     std::vector<HWND> found;
 };
 
-BOOL CALLBACK CollectTop(HWND hwnd, LPARAM lp) {
-    auto* f = reinterpret_cast<Finder*>(lp);
-    DWORD pid = 0;
-    ::GetWindowThreadProcessId(hwnd, &pid);
-    if (pid == f->pid && ::IsWindowVisible(hwnd)) f->found.push_back(hwnd);
-    return TRUE;
+BOOL CALLBACK CollectTop(HWND hwnd, LPARAM lp) noexcept {
+    return Guarded<Finder>(lp, [hwnd](Finder& f) {
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(hwnd, &pid);
+        if (pid == f.pid && ::IsWindowVisible(hwnd)) f.found.push_back(hwnd);
+    });
 }
 
 class Session {
@@ -327,9 +351,9 @@ int Session::Run() {
             ::TerminateProcess(pi.hProcess, 99);
             break;
         }
-        Finder finder{pi.dwProcessId, {}};
+        Collected<Finder> finder{{pi.dwProcessId, {}}, nullptr};
         ::EnumWindows(CollectTop, reinterpret_cast<LPARAM>(&finder));
-        for (HWND hwnd : finder.found) Visit(hwnd);
+        for (HWND hwnd : finder.Take().found) Visit(hwnd);
     }
     DWORD code = 0;
     ::GetExitCodeProcess(pi.hProcess, &code);
@@ -431,7 +455,12 @@ int wmain(int argc, wchar_t** argv) {
         std::fclose(report);
         return 4;
     }
-    const int rc = Session(o, report).Run();
+    int rc = 5;
+    try {
+        rc = Session(o, report).Run();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "boxprobe: %s\n", e.what());
+    }
     std::fclose(report);
     return rc;
 }

@@ -48,6 +48,22 @@ TEST(ErrorBoxText, UsesTheInnermostNonEmptyMessageOfTheChain) {
     EXPECT_EQ(ErrorBoxText(std::make_exception_ptr(42)), L"");
 }
 
+// A foreign exception's what() is UTF-8; a broken byte must not garble the rest.
+TEST(ErrorBoxText, DecodesForeignMessagesAsUtf8) {
+    const struct {
+        const char* what;
+        const wchar_t* shown;
+    } cases[] = {
+        {"Plocha nenalezena: \xC4\x8D\xC5\x99", L"Plocha nenalezena: čř."},
+        {"\xD0\x9E\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB0", L"Ошибка."},
+        {"a\xFF\xC3(b", L"a\uFFFD\uFFFD(b."},
+        {"overlong \xC0\xAF, surrogate \xED\xA0\x80", L"overlong \uFFFD\uFFFD, surrogate \uFFFD\uFFFD\uFFFD."},
+        {"\xF0\x9F\x98\x80", L"\U0001F600."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ErrorBoxText(std::make_exception_ptr(std::runtime_error(c.what))), c.shown) << c.what;
+}
+
 TEST(IOErrorMessage, NamesTheKnownCodesAndNumbersTheRest) {
     EXPECT_EQ(IOErrorMessage(2), L"File not found");
     EXPECT_EQ(IOErrorMessage(3), L"Invalid filename");
