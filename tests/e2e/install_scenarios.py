@@ -191,6 +191,23 @@ def data_folder_present_as_a_file(s):
 
 
 @scenario
+def installed_files_lose_the_download_zone(s):
+    """A download's zone travels with a copy on Windows. Wine keeps the stream
+    as a sibling "name:Zone.Identifier" and does not copy it, so each replaced
+    target is given one before an upgrade: afterwards none is left. The kept
+    lists are not copied again, so theirs stay."""
+    s.put_distribution()
+    expect_completion(s.run(), 'Instaltion completed.')
+    zone = b'[ZoneTransfer]\r\nZoneId=3\r\n'
+    marked = [s.c(t.target).with_name(s.c(t.target).name + ':Zone.Identifier') for t in expected_plan.steps(op='copy')]
+    marked += [s.desktop / f'{n}:Zone.Identifier' for n in SHORTCUTS + ['Orvo Tool EN.pdf']]
+    for path in marked:
+        path.write_bytes(zone)
+    expect_completion(s.run(), 'Upgrade ready.')
+    expect([str(p) for p in marked if p.exists()], [], 'zone marks left on installed files')
+
+
+@scenario
 def released_zip_installs_as_a_customer_would(s):
     """The release command's zip, extracted, and its Setup.exe started from the
     extracted folder: the full tree. The zip holds the build this host runs."""

@@ -249,7 +249,8 @@ def allowed_path(rel, desktops):
     if rel in ('Orvo_Tool', 'Orvo_Tool Data') or rel.startswith(('Orvo_Tool/', 'Orvo_Tool Data/')):
         return True
     parent, _, name = rel.rpartition('/')
-    return parent in desktops and name in DESKTOP_NAMES
+    # Wine keeps a file's Zone.Identifier stream as a sibling named after it.
+    return parent in desktops and name.removesuffix(':Zone.Identifier') in DESKTOP_NAMES
 
 
 def check_invariants(before, after, reg_before, reg_after, desktops, harness_keys=()):
