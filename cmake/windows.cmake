@@ -50,3 +50,17 @@ foreach(dll version uxtheme dwmapi cryptbase userenv)
     set_target_properties(planted_${dll} PROPERTIES PREFIX "" OUTPUT_NAME ${dll}
         RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/planted)
 endforeach()
+
+# The file-operation contract suite against this backend, built with the same
+# toolchain from Debian's GoogleTest sources and run under Wine.
+set(SETUP_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources (Debian's googletest package)")
+if(EXISTS ${SETUP_GTEST_SOURCE}/googletest/CMakeLists.txt)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+    add_subdirectory(${SETUP_GTEST_SOURCE}/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    # MinGW's win32 thread model has no std::mutex: a port header of ours stands in.
+    target_include_directories(gtest BEFORE PUBLIC ${CMAKE_SOURCE_DIR}/tests/unit/mingw_gtest)
+    add_executable(fileops_contract tests/unit/fileops_test.cpp tests/unit/contract_host_win32.cpp)
+    target_link_libraries(fileops_contract PRIVATE setup_platform gtest_main advapi32)
+    target_link_options(fileops_contract PRIVATE ${SETUP_STATIC_FLAGS} -s)
+endif()

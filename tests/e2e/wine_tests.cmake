@@ -31,5 +31,9 @@ foreach(script start_scenarios install_scenarios fault_scenarios)
     endforeach()
 endforeach()
 
+add_test(NAME wine.fileops_contract COMMAND ${Python3_EXECUTABLE} ${e2e}/contract_suite.py)
+set_tests_properties(wine.fileops_contract PROPERTIES FIXTURES_REQUIRED "wine_display;wine_prefix"
+    ENVIRONMENT "${wine_env}" TIMEOUT 300)
+
 add_test(NAME harness.invariants COMMAND ${Python3_EXECUTABLE} ${e2e}/invariants_test.py)
 set_tests_properties(harness.invariants PROPERTIES ENVIRONMENT "${wine_env}")

@@ -1,0 +1,155 @@
+// The contract suite's host on Windows (and under Wine).
+#include "tests/unit/contract_host.h"
+
+#include <aclapi.h>
+
+#include <stdexcept>
+
+#include "platform/win32/handles.h"
+
+namespace contract {
+namespace {
+
+std::runtime_error Failed(const char* what) {
+    return std::runtime_error(std::string(what) + " failed with error " + std::to_string(::GetLastError()));
+}
+
+void RemoveTree(const std::wstring& path) {
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    const DWORD attrs = ::GetFileAttributesW(path.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) &&
+        !(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAW data;
+        win32::UniqueFind find(::FindFirstFileW((path + L"\\*").c_str(), &data));
+        if (find) {
+            do {
+                const std::wstring name = data.cFileName;
+                if (name != L"." && name != L"..") RemoveTree(path + L"\\" + name);
+            } while (::FindNextFileW(find.get(), &data));
+        }
+    }
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY))
+        ::RemoveDirectoryW(path.c_str());
+    else
+        ::DeleteFileW(path.c_str());
+}
+
+// A DACL that denies (or, with deny false, grants) everyone the folder's listing.
+bool SetListing(const std::wstring& folder, bool deny) {
+    EXPLICIT_ACCESSW ea{};
+    ea.grfAccessPermissions = deny ? FILE_LIST_DIRECTORY | FILE_TRAVERSE : GENERIC_ALL;
+    ea.grfAccessMode = deny ? DENY_ACCESS : SET_ACCESS;
+    ea.grfInheritance = NO_INHERITANCE;
+    ea.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
+    ea.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    wchar_t everyone[] = L"EVERYONE";
+    ea.Trustee.ptstrName = everyone;
+    PACL acl = nullptr;
+    if (::SetEntriesInAclW(1, &ea, nullptr, &acl) != ERROR_SUCCESS) return false;
+    std::wstring name = folder;
+    const DWORD status = ::SetNamedSecurityInfoW(&name[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                                 nullptr, acl, nullptr);
+    ::LocalFree(acl);
+    return status == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+Folder::Folder() {
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD n = ::GetTempPathW(MAX_PATH + 1, temp);
+    if (n == 0 || n > MAX_PATH) throw Failed("GetTempPathW");
+    static unsigned counter = 0;
+    for (;;) {
+        path_ = std::wstring(temp) + L"contract-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                std::to_wstring(++counter);
+        if (::CreateDirectoryW(path_.c_str(), nullptr)) return;
+        if (::GetLastError() != ERROR_ALREADY_EXISTS) throw Failed("CreateDirectoryW");
+    }
+}
+
+Folder::~Folder() { RemoveTree(path_); }
+
+std::wstring Join(const std::wstring& folder, const std::wstring& name) {
+    std::wstring windowsName = name;
+    for (wchar_t& c : windowsName)
+        if (c == L'/') c = L'\\';
+    return folder + L"\\" + windowsName;
+}
+
+void Write(const std::wstring& path, const std::string& bytes) {
+    win32::UniqueFile f(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
+    DWORD written = 0;
+    if (!f || !::WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size())
+        throw Failed("writing a test file");
+}
+
+std::string Read(const std::wstring& path) {
+    win32::UniqueFile f(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string out;
+    char buf[65536];
+    DWORD got = 0;
+    while (f && ::ReadFile(f.get(), buf, sizeof buf, &got, nullptr) && got > 0) out.append(buf, got);
+    return out;
+}
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void MakeDir(const std::wstring& path) {
+    if (!::CreateDirectoryW(path.c_str(), nullptr)) throw Failed("CreateDirectoryW");
+}
+
+void MakeReadOnly(const std::wstring& path) {
+    if (!::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY)) throw Failed("SetFileAttributesW");
+}
+
+std::string MakeLink(const std::wstring& target, const std::wstring& link, bool directory) {
+    using CreateSymbolicLinkFn = BOOLEAN(WINAPI*)(LPCWSTR, LPCWSTR, DWORD);
+    const auto create = reinterpret_cast<CreateSymbolicLinkFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "CreateSymbolicLinkW")));
+    if (!create) return "this system has no CreateSymbolicLinkW";
+    constexpr DWORD kDirectory = 0x1, kUnprivileged = 0x2;
+    if (!create(link.c_str(), target.c_str(), kUnprivileged | (directory ? kDirectory : 0)))
+        return "CreateSymbolicLinkW failed with error " + std::to_string(::GetLastError()) +
+               " (symbolic links need developer mode or the privilege to create them)";
+    // Checked, not trusted: Wine's CreateSymbolicLinkW reports success and makes nothing.
+    const DWORD attrs = ::GetFileAttributesW(link.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_REPARSE_POINT))
+        return "CreateSymbolicLinkW reported success but no link is there (as under Wine, whose "
+               "CreateSymbolicLinkW makes none)";
+    return "";
+}
+
+struct ExclusiveHold::Impl {
+    win32::UniqueFile file;
+};
+
+ExclusiveHold::ExclusiveHold(const std::wstring& path)
+    : impl_(new Impl{win32::UniqueFile(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                                     FILE_ATTRIBUTE_NORMAL, nullptr))}) {}
+ExclusiveHold::~ExclusiveHold() = default;
+bool ExclusiveHold::held() const { return static_cast<bool>(impl_->file); }
+
+// An explicit deny for everyone, checked to bite before the probe runs: Wine
+// stores access control lists but does not enforce them.
+int WithListingDenied(const std::wstring& folder, int (*probe)(const std::wstring&), std::string& reason) {
+    if (!SetListing(folder, true)) {
+        reason = "the folder's access control list cannot be set";
+        return -1;
+    }
+    WIN32_FIND_DATAW data;
+    win32::UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &data));
+    const DWORD error = find ? ERROR_SUCCESS : ::GetLastError();
+    find.reset();
+    const int result = error == ERROR_ACCESS_DENIED ? probe(folder) : -1;
+    SetListing(folder, false);
+    if (result < 0)
+        reason = "a deny entry for listing does not bite on this system (Wine keeps access control lists "
+                 "without enforcing them)";
+    return result;
+}
+
+}  // namespace contract
