@@ -1,6 +1,5 @@
 #include "app/PlanRunner.h"
 
-#include "app/Errors.h"
 #include "platform/fileops.h"
 
 std::wstring DisplayName(const std::wstring& name) {
@@ -9,9 +8,12 @@ std::wstring DisplayName(const std::wstring& name) {
     return name.substr(0, kKept) + L"..." + name.substr(name.size() - kKept);
 }
 
-void PlanRunner::Reset() {
-    failures_ = 0;
-    firstFailure_.clear();
+void PlanRunner::Reset() { *this = PlanRunner(); }
+
+FailureReport PlanRunner::Report() const {
+    FailureReport report = report_;
+    report.noSourceFound = copies_ > 0 && missingSources_ == copies_;
+    return report;
 }
 
 void PlanRunner::Run(const Plan& plan, SequenceSteps& sequence) {
@@ -33,9 +35,7 @@ void PlanRunner::RunStep(const Step& step, SequenceSteps& sequence) {
     case Op::DetectOutcome: sequence.DetectOutcome(); break;
     case Op::ClickRegister: sequence.ClickRegister(); break;
     case Op::ConfirmComplete:
-        if (failures_ > 0)
-            throw Exception(Format(L"Installation incomplete: %d file(s) could not be installed (first: %s)",
-                                   {Decimal(failures_), DisplayName(firstFailure_)}));
+        if (report_.failures > 0) sequence.ReportIncomplete(Report());
         break;
     case Op::ShowCompletion: sequence.ShowCompletion(); break;
     case Op::Terminate: sequence.Terminate(); break;
@@ -51,17 +51,24 @@ void PlanRunner::RunStep(const Step& step, SequenceSteps& sequence) {
 // every installed file read-only and block every later upgrade.
 void PlanRunner::Copy(const std::wstring& source, const std::wstring& target) {
     const bool copied = fileops::CopyFileW(source, target, false);
+    const std::uint32_t error = copied ? 0 : fileops::LastError();
     if (copied) fileops::MakeWritable(target);
-    Count(copied, target);
+    ++copies_;
+    if (!copied && !fileops::FileExists(source)) ++missingSources_;
+    Count(copied, source, target, error);
 }
 
 // An older copy that is not there is no failure; one that stays is.
 void PlanRunner::Remove(const std::wstring& target) {
-    fileops::DeleteFile(target);
-    Count(!fileops::FileExists(target) && !fileops::DirectoryExists(target), target);
+    const bool deleted = fileops::DeleteFile(target);
+    const std::uint32_t error = deleted ? 0 : fileops::LastError();
+    Count(!fileops::FileExists(target) && !fileops::DirectoryExists(target), target, target, error);
 }
 
-void PlanRunner::Count(bool ok, const std::wstring& target) {
+void PlanRunner::Count(bool ok, const std::wstring& name, const std::wstring& target, std::uint32_t error) {
     if (ok) return;
-    if (failures_++ == 0) firstFailure_ = target;
+    if (report_.failures++ > 0) return;
+    report_.firstTarget = target;
+    report_.firstName = name;
+    report_.firstError = error;
 }

@@ -1,10 +1,20 @@
 // Runs a plan: the file steps itself, the sequence's own steps through the
-// one who runs the sequence. Keeps the count of files that could not be installed.
+// one who runs the sequence. Keeps the account of files that could not be installed.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "app/InstallPlan.h"
+
+// The files a run could not install, as the incomplete-installation message tells them.
+struct FailureReport {
+    int failures = 0;
+    std::wstring firstTarget;      // the first failed file's target
+    std::wstring firstName;        // its source as the plan names it; a removal's target
+    std::uint32_t firstError = 0;  // the system's code, taken where the call failed
+    bool noSourceFound = false;    // copies were tried, and every one lacked its source
+};
 
 // The steps of the sequence that are not file operations; the main window
 // implements them.
@@ -13,6 +23,8 @@ public:
     virtual void ReadLanguage() = 0;
     virtual void DetectOutcome() = 0;
     virtual void ClickRegister() = 0;
+    // Raises the error that ends a run in which files could not be installed.
+    virtual void ReportIncomplete(const FailureReport& report) = 0;
     virtual void ShowCompletion() = 0;
     virtual void Terminate() = 0;
     // The desktop folder, read afresh, followed by `name` (beginning with a backslash).
@@ -32,15 +44,15 @@ public:
     void Reset();
     void Run(const Plan& plan, SequenceSteps& sequence);
 
-    int Failures() const { return failures_; }
-    const std::wstring& FirstFailure() const { return firstFailure_; }
+    FailureReport Report() const;
 
 private:
     void RunStep(const Step& step, SequenceSteps& sequence);
     void Copy(const std::wstring& source, const std::wstring& target);
     void Remove(const std::wstring& target);
-    void Count(bool ok, const std::wstring& target);
+    void Count(bool ok, const std::wstring& name, const std::wstring& target, std::uint32_t error);
 
-    int failures_ = 0;
-    std::wstring firstFailure_;
+    FailureReport report_;
+    int copies_ = 0;
+    int missingSources_ = 0;
 };

@@ -3,7 +3,9 @@
 #include "app/Errors.h"
 #include "app/Texts.h"
 #include "app/resources/form1_layout.h"
+#include "platform/process.h"
 #include "platform/shellfolders.h"
+#include "platform/text.h"
 
 std::int32_t Languagem = 0;
 fileops::RecordFile SoubLnguag;
@@ -53,6 +55,7 @@ void TForm1::RegisterClick(TObject*) { runner_.Run(DesktopPlan(), *this); }
 void TForm1::ReadLanguage() { ::ReadLanguage(); }
 void TForm1::DetectOutcome() { ::DetectOutcome(); }
 void TForm1::ShowCompletion() { ::ShowCompletion(); }
+void TForm1::ReportIncomplete(const FailureReport& report) { throw Exception(IncompleteMessage(report)); }
 void TForm1::Terminate() { Application->Terminate(); }
 std::wstring TForm1::DesktopPath(const std::wstring& name) { return ::DesktopPath(name); }
 
@@ -79,6 +82,52 @@ std::wstring CompletionMessageText(int volba) {
 void ShowCompletion() {
     if (instal) ShowMessagePos(CompletionMessageText(mkInstallationCompleted), -1, -1);
     if (upgrade) ShowMessagePos(CompletionMessageText(mkUpgradeCompleted), -1, -1);
+}
+
+namespace {
+
+std::wstring FolderOf(const std::wstring& path) {
+    const auto slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? L"" : path.substr(0, slash);
+}
+
+bool SameFolder(std::wstring a, std::wstring b) {
+    while (a.size() > 1 && a.back() == L'\\') a.pop_back();
+    while (b.size() > 1 && b.back() == L'\\') b.pop_back();
+    return text::LowerCase(a) == text::LowerCase(b);
+}
+
+bool AnySourceHere() {
+    for (const Plan* plan : {&InstallPlan(), &DesktopPlan()})
+        for (const Step& step : *plan)
+            if (step.source && fileops::FileExists(step.source)) return true;
+    return false;
+}
+
+// Started elsewhere (a command prompt, a shortcut's "Start in", a file
+// opened inside a zip): it names where Setup ran, and where the files are
+// when Setup's own folder holds them.
+std::wstring WrongFolderLine() {
+    const std::wstring current = process::CurrentDirectory();
+    const std::wstring own = FolderOf(process::ExecutablePath());
+    const bool filesThere = !own.empty() && !SameFolder(own, current) &&
+                            (fileops::FileExists(own + L"\\" + kLanguageFile) ||
+                             fileops::FileExists(own + L"\\Orvo Tool.exe"));
+    if (filesThere) return Format(IncompleteText(Languagem, IncompleteLine::WrongFolderSetupIn), {current, own});
+    return Format(IncompleteText(Languagem, IncompleteLine::WrongFolder), {current});
+}
+
+}  // namespace
+
+// The count and the first failed target, then what went wrong with it in the
+// system's own words, or that Setup was started from the wrong folder.
+std::wstring IncompleteMessage(const FailureReport& report) {
+    const std::wstring first = Format(IncompleteText(Languagem, IncompleteLine::Failures),
+                                      {Decimal(report.failures), DisplayName(report.firstTarget)});
+    const std::wstring second = report.noSourceFound && !AnySourceHere()
+                                    ? WrongFolderLine()
+                                    : DisplayName(report.firstName) + L": " + fileops::ErrorText(report.firstError);
+    return first + L"\n" + second;
 }
 
 // A missing or empty entry is refused like a missing key: otherwise every

@@ -33,6 +33,7 @@ private:
     void ReadLanguage() override;
     void DetectOutcome() override;
     void ClickRegister() override { Register.Click(); }
+    void ReportIncomplete(const FailureReport& report) override;
     void ShowCompletion() override;
     void Terminate() override;
     std::wstring DesktopPath(const std::wstring& name) override;
@@ -47,6 +48,8 @@ void ReadLanguage();
 void DetectOutcome();
 std::wstring CompletionMessageText(int volba);
 void ShowCompletion();
+// The incomplete-installation error, in the installation's language.
+std::wstring IncompleteMessage(const FailureReport& report);
 std::wstring GetDesktopDir();
 // DesktopFolder, read afresh, followed by `name` (which begins with a backslash).
 const std::wstring& DesktopPath(const std::wstring& name);

@@ -33,6 +33,12 @@ bool CopyFileW(const std::wstring& source, const std::wstring& target, bool fail
 // Clears the read-only attribute (on POSIX: gives the owner write permission).
 bool MakeWritable(const std::wstring& path);
 
+// The system's own code for this thread's last failed operation (GetLastError
+// on Windows, errno elsewhere); read it right after the call that failed.
+std::uint32_t LastError();
+// That code as the system words it for the user, without a final line break.
+std::wstring ErrorText(std::uint32_t code);
+
 // A file of 4-byte records, opened for reading only and sharing reads and
 // writes. Every step returns 0 or the error code of its failure.
 class RecordFile {

@@ -1,5 +1,5 @@
-// The main window as designed, in 96-dpi pixels; the window system scales it
-// to the monitor.
+// The main window as designed, in 96-dpi pixels; the window code scales every
+// size to the monitor's DPI, and again when the DPI changes.
 #pragma once
 
 #include "platform/ui.h"

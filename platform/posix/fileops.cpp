@@ -1,6 +1,7 @@
 #include "platform/fileops.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -142,6 +143,10 @@ bool MakeWritable(const std::wstring& path) {
     if (!IsReadOnly(st)) return true;
     return ::chmod(p.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
+
+std::uint32_t LastError() { return static_cast<std::uint32_t>(errno); }
+
+std::wstring ErrorText(std::uint32_t code) { return posixport::Wide(std::strerror(static_cast<int>(code))); }
 
 struct RecordFile::Impl {
     Fd fd;

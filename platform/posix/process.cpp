@@ -10,15 +10,26 @@
 
 namespace process {
 
+namespace {
+std::wstring WindowsSpelling(const std::string& path) {
+    std::wstring wide = posixport::Wide(path);
+    for (auto& c : wide)
+        if (c == L'/') c = L'\\';
+    return wide;
+}
+}  // namespace
+
 // In Windows spelling, so the program's title is derived the same way.
 std::wstring ExecutablePath() {
     char buf[4096];
     const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n <= 0) return L"";
-    std::wstring path = posixport::Wide(std::string(buf, static_cast<std::size_t>(n)));
-    for (auto& c : path)
-        if (c == L'/') c = L'\\';
-    return path;
+    return WindowsSpelling(std::string(buf, static_cast<std::size_t>(n)));
+}
+
+std::wstring CurrentDirectory() {
+    char buf[4096];
+    return ::getcwd(buf, sizeof buf) ? WindowsSpelling(buf) : L"";
 }
 
 }  // namespace process

@@ -107,6 +107,26 @@ bool MakeWritable(const std::wstring& path) {
     return ::SetFileAttributesW(path.c_str(), attrs & ~FILE_ATTRIBUTE_READONLY) != FALSE;
 }
 
+std::uint32_t LastError() { return ::GetLastError(); }
+
+// In the user's interface language where the system has the text in it.
+std::wstring ErrorText(std::uint32_t code) {
+    constexpr DWORD kFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER;
+    for (const DWORD language : {static_cast<DWORD>(::GetUserDefaultUILanguage()), DWORD{0}}) {
+        wchar_t* buffer = nullptr;
+        const DWORD n = ::FormatMessageW(kFlags, nullptr, code, language, reinterpret_cast<wchar_t*>(&buffer), 0,
+                                         nullptr);
+        if (n == 0) continue;
+        std::wstring text(buffer, n);
+        ::LocalFree(buffer);
+        while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+            text.pop_back();
+        return text;
+    }
+    wchar_t digits[16];
+    return std::wstring(L"Error ") + ::_ultow(code, digits, 10);
+}
+
 struct RecordFile::Impl {
     win32::UniqueFile file;
 };

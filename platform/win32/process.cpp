@@ -18,6 +18,15 @@ std::wstring ExecutablePath() {
     }
 }
 
+std::wstring CurrentDirectory() {
+    const DWORD need = ::GetCurrentDirectoryW(0, nullptr);
+    if (need == 0) return L"";
+    std::wstring path(need, L'\0');
+    const DWORD n = ::GetCurrentDirectoryW(need, &path[0]);
+    path.resize(n < need ? n : 0);
+    return path;
+}
+
 }  // namespace process
 
 namespace text {

@@ -1,7 +1,9 @@
 // A quiet terminate handler. libstdc++'s default one prints the uncaught
 // exception's demangled type to a console a GUI program does not have, and
 // links the whole demangler (some 70 KB) for it. No exception is meant to
-// reach it: every one is caught at window creation or in the run loop.
+// reach it: every one is caught where window creation runs the installation,
+// in the click handler the window procedure calls, or around the whole program
+// in Setup().
 #include <cstdlib>
 
 namespace __gnu_cxx {

@@ -8,12 +8,11 @@ import subprocess
 import sys
 
 from winelab import (NO_DAC_OVERRIDE, REG_BINARY, REG_MULTI_SZ, REG_QWORD, Scenarios, expect,
-                     expect_completion, expect_error, reg_text, reg_value, windows_build)
+                     expect_completion, expect_error, incomplete, reg_text, reg_value, windows_build)
 
 scenario = Scenarios()
 
 DATA = 'C:\\Orvo_Tool Data'
-INCOMPLETE = 'Installation incomplete: {} file(s) could not be installed (first: {})'
 PLANTED = ['version', 'uxtheme', 'dwmapi', 'cryptbase', 'userenv']
 
 
@@ -62,7 +61,7 @@ def folder_named_like_the_language_file(s):
     """A folder is no language file: Czech; copying it fails and is reported."""
     s.put_distribution(without=['dLangv.dat'])
     (s.dist / 'dLangv.dat').mkdir()
-    expect_error(s.run(), INCOMPLETE.format(1, 'C:\\Orvo_Tool\\dLangv.dat'))
+    expect_error(s.run(), incomplete(1, 'C:\\Orvo_Tool\\dLangv.dat', 'dLangv.dat', 5, language=0))
     expect((s.desktop / 'Orvo Tool CZ.pdf').exists(), True, 'Czech PDF on the desktop')
 
 
@@ -97,7 +96,7 @@ def desktop_values_naming_no_usable_folder(s):
         first = value + '\\Orvo Tool.lnk'
         if len(first) > 260:  # shortened so that the box fits on the screen
             first = first[:60] + '...' + first[-60:]
-        expect_error(s.run(reg_desktop=reg_text(value)), INCOMPLETE.format(3, first))
+        expect_error(s.run(reg_desktop=reg_text(value)), incomplete(3, first, 'Orvo Tool.lnk', 3))
     expect(s.c('C:\\Orvo_Tool\\Orvo Tool.exe').exists(), True, 'program installed')
 
 
@@ -110,7 +109,7 @@ def read_only_targets(s):
                        (s.desktop / 'Orvo Tool.lnk', b'old shortcut')):
         place(path, data, 0o444)
     expect(bites(s.c(f'{DATA}\\DBZ\\QKV.txt'), 'r+b'), True, 'read-only without the privilege')
-    expect_error(s.run(unprivileged=True), INCOMPLETE.format(2, f'{DATA}\\DBZ\\QKV.txt'))
+    expect_error(s.run(unprivileged=True), incomplete(2, f'{DATA}\\DBZ\\QKV.txt', 'Data\\QKV.txt', 5))
     expect(s.c(f'{DATA}\\DBZ\\QKV.txt').read_bytes(), b'locked list', 'read-only list')
     expect((s.desktop / 'Orvo Tool.lnk').read_bytes(), b'old shortcut', 'read-only shortcut')
 
@@ -120,7 +119,7 @@ def locked_target(s):
     """A list held open by another program without sharing is reported."""
     s.put_distribution()
     target = place(s.c(f'{DATA}\\DBZ\\QCAFL.txt'), b'in use')
-    expect_error(s.run(hold=f'{DATA}\\DBZ\\QCAFL.txt'), INCOMPLETE.format(1, f'{DATA}\\DBZ\\QCAFL.txt'))
+    expect_error(s.run(hold=f'{DATA}\\DBZ\\QCAFL.txt'), incomplete(1, f'{DATA}\\DBZ\\QCAFL.txt', 'Data\\QCAFL.txt', 32))
     expect(target.read_bytes(), b'in use', 'locked list')
 
 
@@ -129,7 +128,7 @@ def read_only_rakoviny_stays_and_is_reported(s):
     """A read-only Rakoviny.txt cannot be removed: reported, and it stays."""
     s.put_distribution()
     target = place(s.c(f'{DATA}\\DBZ\\Rakoviny.txt'), b'old', 0o444)
-    expect_error(s.run(unprivileged=True), INCOMPLETE.format(1, f'{DATA}\\DBZ\\Rakoviny.txt'))
+    expect_error(s.run(unprivileged=True), incomplete(1, f'{DATA}\\DBZ\\Rakoviny.txt', f'{DATA}\\DBZ\\Rakoviny.txt', 5))
     expect(target.exists(), True, 'read-only Rakoviny.txt')
 
 
@@ -139,7 +138,7 @@ def program_folder_present_as_a_file(s):
     list and the two programs; the outcome is still an installation."""
     s.put_distribution()
     s.c('C:\\Orvo_Tool').write_bytes(b'not a folder')
-    expect_error(s.run(), INCOMPLETE.format(8, 'C:\\Orvo_Tool\\Kesmark.pdf'))
+    expect_error(s.run(), incomplete(8, 'C:\\Orvo_Tool\\Kesmark.pdf', 'Data\\Kesmark.pdf', 3))
     expect(s.c('C:\\Orvo_Tool').read_bytes(), b'not a folder', 'the file in the way')
 
 
@@ -149,7 +148,7 @@ def dbz_present_as_a_file(s):
     s.put_distribution()
     s.c(DATA).mkdir()
     s.c(f'{DATA}\\DBZ').write_bytes(b'not a folder')
-    expect_error(s.run(), INCOMPLETE.format(7, f'{DATA}\\DBZ\\Power.txt'))
+    expect_error(s.run(), incomplete(7, f'{DATA}\\DBZ\\Power.txt', 'Data\\Power.txt', 3))
 
 
 @scenario
@@ -157,7 +156,7 @@ def data_folder_missing(s):
     """No "Data" folder: its 24 files are reported; the rest is installed."""
     s.put_distribution()
     shutil.rmtree(s.dist / 'Data')
-    expect_error(s.run(), INCOMPLETE.format(24, 'C:\\Orvo_Tool\\Kesmark.pdf'))
+    expect_error(s.run(), incomplete(24, 'C:\\Orvo_Tool\\Kesmark.pdf', 'Data\\Kesmark.pdf', 3))
     expect((s.desktop / 'Orvo Tool EN.pdf').exists(), True, 'desktop PDF placed')
 
 
@@ -169,7 +168,7 @@ def target_folders_that_cannot_be_created(s):
     s.c(DATA).mkdir()
     s.c(DATA).chmod(0o555)
     expect(bites(s.c(DATA), 'mkdir'), True, 'no folder can be made without the privilege')
-    expect_error(s.run(unprivileged=True), INCOMPLETE.format(22, f'{DATA}\\Dokum\\Orvo Tool CZ.pdf'))
+    expect_error(s.run(unprivileged=True), incomplete(22, f'{DATA}\\Dokum\\Orvo Tool CZ.pdf', 'Orvo Tool CZ.pdf', 3))
 
 
 @scenario

@@ -7,8 +7,8 @@ import sys
 import zipfile
 from pathlib import Path
 
-from winelab import (REG_DWORD, REG_EXPAND_SZ, REG_SZ, Scenarios, expect, expect_completion, expect_error,
-                     reg_text, reg_value, shell_folders_opens, windows_build)
+from winelab import (INCOMPLETE, REG_DWORD, REG_EXPAND_SZ, REG_SZ, Scenarios, expect, expect_completion,
+                     expect_error, incomplete, reg_text, reg_value, shell_folders_opens, windows_build, z_path)
 import expected_plan  # noqa: E402 (path set by winelab)
 import make_distribution  # noqa: E402 (path set by winelab)
 
@@ -163,28 +163,64 @@ def unterminated_odd_length_desktop_value_is_read_whole(s):
 
 
 @scenario
-def empty_folder_reports_every_file(s):
+def empty_folder_says_setup_ran_in_the_wrong_folder(s):
+    """Setup.exe alone: every copy lacks its source, so the second line says
+    where Setup was started instead of naming a file; no language file: Czech."""
     s.put_installer()
-    expect_error(s.run(), 'Installation incomplete: 33 file(s) could not be installed '
-                          '(first: C:\\Orvo_Tool\\Kesmark.pdf)')
+    expect_error(s.run(), INCOMPLETE[0].format(33, 'C:\\Orvo_Tool\\Kesmark.pdf') + '\n' +
+                 f'Setup je nutné spustit ze složky, ve které jsou instalační soubory; byl spuštěn ve složce '
+                 f'{z_path(s.dist)}.')
     for folder in (PROGRAM, DATA, f'{DATA}\\DBZ', f'{DATA}\\Dokum', f'{DATA}\\Program'):
         expect(s.c(folder).is_dir(), True, folder)
 
 
-@scenario
-def missing_data_list_is_reported(s):
-    s.put_distribution(without=['Data/QKV.txt'])
-    expect_error(s.run(), 'Installation incomplete: 1 file(s) could not be installed '
-                          '(first: C:\\Orvo_Tool Data\\DBZ\\QKV.txt)')
-    expect(s.c(f'{PROGRAM}\\Orvo Tool.exe').exists(), True, 'program installed')
+def incomplete_message_scenario(name, language, arrange, expected, unprivileged=False):
+    """A failed installation, read back in the installation's language with the
+    first failure's name and the system's reason, or the folders involved."""
+    def run(s):
+        s.put_distribution(language=language)
+        text = expected(s, arrange(s))
+        expect_error(s.run(unprivileged=unprivileged), text)
+        expect(s.c(f'{PROGRAM}\\Orvo Tool.exe').exists(), True, 'program installed')
+    run.__name__ = name
+    scenario(run)
+
+
+def read_only_target(s):
+    target = s.c(f'{DATA}\\DBZ\\QKV.txt')
+    target.parent.mkdir(parents=True)
+    target.write_bytes(b'locked list')
+    target.chmod(0o444)
+
+
+def upgrade_started_elsewhere(s):
+    """Installed once; then started from another folder, as from a command
+    prompt or a shortcut whose "Start in" is elsewhere."""
+    expect_completion(s.run(), 'Installation ist fertig.')
+    elsewhere = s.root / 'elsewhere'
+    elsewhere.mkdir()
+    s.cwd = elsewhere
+    return elsewhere
+
+
+incomplete_message_scenario(
+    'czech_missing_data_list_names_its_source', 0, lambda s: (s.dist / 'Data/QKV.txt').unlink(),
+    lambda s, _: incomplete(1, f'{DATA}\\DBZ\\QKV.txt', 'Data\\QKV.txt', 2, language=0))
+incomplete_message_scenario(
+    'russian_read_only_target_gives_the_reason', 4, read_only_target,
+    lambda s, _: incomplete(1, f'{DATA}\\DBZ\\QKV.txt', 'Data\\QKV.txt', 5, language=4), unprivileged=True)
+incomplete_message_scenario(
+    'german_upgrade_started_elsewhere_names_both_folders', 2, upgrade_started_elsewhere,
+    lambda s, elsewhere: INCOMPLETE[2].format(29, 'C:\\Orvo_Tool\\Kesmark.pdf') + '\n' +
+    f'Setup muss aus dem Ordner gestartet werden, in dem die Installationsdateien liegen; gestartet wurde es in '
+    f'{z_path(elsewhere)}, die Dateien liegen aber in {z_path(s.dist)}.')
 
 
 @scenario
 def data_folder_present_as_a_file(s):
     s.put_distribution()
     s.c(DATA).write_bytes(b'not a folder')
-    expect_error(s.run(), 'Installation incomplete: 22 file(s) could not be installed '
-                          '(first: C:\\Orvo_Tool Data\\Dokum\\Orvo Tool CZ.pdf)')
+    expect_error(s.run(), incomplete(22, f'{DATA}\\Dokum\\Orvo Tool CZ.pdf', 'Orvo Tool CZ.pdf', 3))
     expect(s.c(DATA).read_bytes(), b'not a folder', 'the file in the way')
     expect(s.c(f'{PROGRAM}\\Orvo Tool.exe').exists(), True, 'program installed')
     expect_desktop(s, 'Orvo Tool EN.pdf')

@@ -306,6 +306,7 @@ class Scenario:
         self.drive_c = self.prefix / 'drive_c'
         self.env = scenario_env(self.prefix, self.home)
         self.exe_name = 'Setup.exe'
+        self.cwd = None  # the distribution folder, unless a scenario starts Setup elsewhere
         self.desktops = [self.desktop]
 
     def check_run(self, result, before, reg_before, set_desktop):
@@ -344,7 +345,7 @@ class Scenario:
         registry trace in .trace when asked for)."""
         report = self.root / 'report.txt'
         cmd = [loader(), str(windows_build() / 'boxprobe.exe'), '--report', z_path(report),
-               '--exe', z_path(exe or self.dist / self.exe_name), '--cwd', z_path(self.dist),
+               '--exe', z_path(exe or self.dist / self.exe_name), '--cwd', z_path(self.cwd or self.dist),
                '--shots', z_path(self.root / 'shot'), '--timeout', str(timeout)]
         if show:
             cmd += ['--show', show]
@@ -485,6 +486,20 @@ def expect_completion(report, text, caption='Setup'):
     expect(box['icon'], 'none', 'box icon')
     expect([w['kind'] for w in report.windows], [], 'main window before the box or left open after it')
     expect(report.exit, 0, 'exit status')
+
+
+# The incomplete-installation message's first line, by language code.
+INCOMPLETE = {0: 'Instalace není dokončena: {} soubor(ů) nelze nainstalovat (první: {})',
+              1: 'Installation incomplete: {} file(s) could not be installed (first: {})',
+              2: 'Installation unvollständig: {} Datei(en) konnten nicht installiert werden (erste: {})',
+              4: 'Установка не завершена: не удалось установить файлов: {} (первый: {})'}
+# Wine's own (English) texts for the system's error codes.
+WINE_ERROR = {2: 'File not found.', 3: 'Path not found.', 5: 'Access denied.', 32: 'Sharing violation.'}
+
+
+def incomplete(count, first, name, error, language=1):
+    """The whole text: count and first target, then the failed name and the system's reason."""
+    return INCOMPLETE[language].format(count, first) + f'\n{name}: {WINE_ERROR[error]}'
 
 
 def expect_error(report, text, caption='Setup'):

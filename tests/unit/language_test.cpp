@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <climits>
+#include <set>
+
 #include "app/Errors.h"
 #include "app/Texts.h"
 #include "app/Unit1.h"
@@ -42,6 +45,33 @@ TEST(CompletionTable, HasBothKindsForEveryLanguageAndNothingElse) {
         for (int kind : {0, 2, 4, -1}) EXPECT_EQ(CompletionTableEntry(code, kind), nullptr);
     }
     for (int code : {-1, 5, 7, 1 << 30}) EXPECT_EQ(CompletionTableEntry(code, 1), nullptr);
+}
+
+// Each line has its placeholders in the order the message fills them, and a
+// code outside the table speaks English.
+TEST(IncompleteText, EveryLanguageHasEachLineAndOtherCodesFallBackToEnglish) {
+    const struct {
+        IncompleteLine line;
+        const wchar_t* placeholders;
+    } lines[] = {{IncompleteLine::Failures, L"%d%s"},
+                 {IncompleteLine::WrongFolder, L"%s"},
+                 {IncompleteLine::WrongFolderSetupIn, L"%s%s"}};
+    for (const auto& l : lines) {
+        std::set<std::wstring> distinct;
+        for (int code = 0; code < kLanguageCount; ++code) {
+            const wchar_t* text = IncompleteText(code, l.line);
+            ASSERT_NE(text, nullptr) << code;
+            std::wstring found;
+            for (const wchar_t* p = text; *p; ++p)
+                if (p[0] == L'%') found += std::wstring(p, 2);
+            EXPECT_EQ(found, l.placeholders) << code;
+            distinct.insert(text);
+        }
+        EXPECT_EQ(distinct.size(), static_cast<std::size_t>(kLanguageCount));
+        for (int code : {-1, 5, 7, INT32_MIN}) EXPECT_EQ(IncompleteText(code, l.line), IncompleteText(1, l.line));
+    }
+    EXPECT_STREQ(IncompleteText(1, IncompleteLine::Failures),
+                 L"Installation incomplete: %d file(s) could not be installed (first: %s)");
 }
 
 TEST(CompletionMessageText, IsVerbatimForEachLanguageAndEmptyOutsideTheTable) {

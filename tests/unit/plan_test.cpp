@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include <filesystem>
 #include <functional>
 
@@ -94,6 +96,11 @@ public:
     void ReadLanguage() override { Note("read-language"); }
     void DetectOutcome() override { Note("detect-outcome"); }
     void ClickRegister() override { Note("click-register"); }
+    void ReportIncomplete(const FailureReport& r) override {
+        Note("report-incomplete");
+        report = r;
+        throw Exception(L"incomplete");
+    }
     void ShowCompletion() override { Note("show-completion"); }
     void Terminate() override { Note("terminate"); }
     std::wstring DesktopPath(const std::wstring& name) override {
@@ -101,6 +108,7 @@ public:
     }
     int Language() const override { return 2; }
     std::vector<std::string> calls;
+    FailureReport report;
 
 private:
     // Each call with whether the program folder and the language file were there by then.
@@ -120,7 +128,7 @@ TEST(PlanRunner, RunsTheSequenceStepsInOrderAndCountsWithoutGlobalState) {
     EXPECT_EQ(sequence.calls,
               (std::vector<std::string>{"read-language", "detect-outcome folder", "click-register folder language",
                                         "show-completion folder language", "terminate folder language"}));
-    EXPECT_EQ(runner.Failures(), 0);
+    EXPECT_EQ(runner.Report().failures, 0);
     runner.Run(DesktopPlan(), sequence);
     EXPECT_TRUE(Exists(box.Desktop("Orvo Tool DE.pdf")));  // the sequence's language, not Languagem
     EXPECT_TRUE(Exists(box.C("Orvo_Tool/Orvo Dustrel.exe")));
@@ -130,9 +138,12 @@ TEST(PlanRunner, RunsTheSequenceStepsInOrderAndCountsWithoutGlobalState) {
     sequence.calls.clear();
     runner.Reset();
     EXPECT_THROW(runner.Run(InstallPlan(), sequence), Exception);
-    EXPECT_EQ(sequence.calls.back(), "click-register folder language");  // no completion box, no quit
-    EXPECT_EQ(runner.Failures(), 1);
-    EXPECT_EQ(runner.FirstFailure(), L"C:\\Orvo_Tool Data\\DBZ\\QKV.txt");
+    EXPECT_EQ(sequence.calls.back(), "report-incomplete folder language");  // no completion box, no quit
+    EXPECT_EQ(sequence.report.failures, 1);
+    EXPECT_EQ(sequence.report.firstTarget, L"C:\\Orvo_Tool Data\\DBZ\\QKV.txt");
+    EXPECT_EQ(sequence.report.firstName, L"Data\\QKV.txt");
+    EXPECT_EQ(sequence.report.firstError, static_cast<std::uint32_t>(ENOENT));  // taken where the copy failed
+    EXPECT_FALSE(sequence.report.noSourceFound);
 }
 
 TEST(DisplayName, KeepsNamesUpToMaxPathAndShortensLongerOnes) {
@@ -169,19 +180,26 @@ TEST_F(Installation, AMissingSourceIsReportedAndTheRestStillInstalled) {
     EXPECT_EQ(Boxes(), "");
     EXPECT_EQ(Errors(),
               "unit_tests\nInstallation incomplete: 1 file(s) could not be installed "
-              "(first: C:\\Orvo_Tool Data\\DBZ\\QKV.txt)\n[OK]\n");
+              "(first: C:\\Orvo_Tool Data\\DBZ\\QKV.txt)\nData\\QKV.txt: No such file or directory.\n[OK]\n");
     EXPECT_TRUE(Exists(box_.C("Orvo_Tool/Orvo Dustrel.exe")));
     EXPECT_TRUE(Exists(box_.Desktop("Orvo Tool.lnk")));
 }
 
-TEST_F(Installation, AnEmptyFolderCreatesTheFoldersAndReportsEveryFile) {
+// Nothing of the distribution here: the language is Czech, and the message
+// says where Setup was started instead of naming one missing file.
+TEST_F(Installation, AnEmptyFolderCreatesTheFoldersAndSaysSetupRanInTheWrongFolder) {
     EXPECT_EQ(Run(), 1);
     for (const char* folder : {"Orvo_Tool", "Orvo_Tool Data/DBZ", "Orvo_Tool Data/Dokum", "Orvo_Tool Data/Program"})
         EXPECT_TRUE(Exists(box_.C(folder))) << folder;
+    std::string here = box_.Dist("");
+    here.pop_back();
+    for (char& c : here)
+        if (c == '/') c = '\\';
     // 28 files of the plan, 2 shortcuts, the PDF and 2 programs
     EXPECT_EQ(Errors(),
-              "unit_tests\nInstallation incomplete: 33 file(s) could not be installed "
-              "(first: C:\\Orvo_Tool\\Kesmark.pdf)\n[OK]\n");
+              "unit_tests\nInstalace není dokončena: 33 soubor(ů) nelze nainstalovat "
+              "(první: C:\\Orvo_Tool\\Kesmark.pdf)\nSetup je nutné spustit ze složky, ve které jsou instalační "
+              "soubory; byl spuštěn ve složce " + here + ".\n[OK]\n");
 }
 
 TEST_F(Installation, ADataFolderThatIsAFileFailsItsFilesOnly) {
@@ -191,7 +209,7 @@ TEST_F(Installation, ADataFolderThatIsAFileFailsItsFilesOnly) {
     EXPECT_EQ(ReadFile(box_.C("Orvo_Tool Data")), "not a folder");
     EXPECT_EQ(Errors(),
               "unit_tests\nInstallation incomplete: 22 file(s) could not be installed "
-              "(first: C:\\Orvo_Tool Data\\Dokum\\Orvo Tool CZ.pdf)\n[OK]\n");
+              "(first: C:\\Orvo_Tool Data\\Dokum\\Orvo Tool CZ.pdf)\nOrvo Tool CZ.pdf: Not a directory.\n[OK]\n");
     EXPECT_TRUE(Exists(box_.C("Orvo_Tool/Orvo Tool.exe")));
     EXPECT_TRUE(Exists(box_.Desktop("Orvo Tool EN.pdf")));
 }
@@ -207,7 +225,7 @@ TEST_F(Installation, ReadOnlyTargetsCountButKeptAndAbsentFilesDoNot) {
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(Errors(),
               "unit_tests\nInstallation incomplete: 2 file(s) could not be installed "
-              "(first: C:\\Orvo_Tool Data\\DBZ\\QKV.txt)\n[OK]\n");
+              "(first: C:\\Orvo_Tool Data\\DBZ\\QKV.txt)\nData\\QKV.txt: Permission denied.\n[OK]\n");
     EXPECT_EQ(ReadFile(box_.C("Orvo_Tool Data/DBZ/Power.txt")), "kept");
     EXPECT_EQ(ReadFile(box_.C("Orvo_Tool Data/DBZ/QKV.txt")), "locked");
 }
@@ -236,13 +254,13 @@ TEST_F(Installation, FoldersInTheWayAndAMissingDataFolderAreReported) {
         const char* message;
     } cases[] = {
         {"program folder is a file", [](const Sandbox& b) { WriteFile(b.C("Orvo_Tool"), "x"); },
-         "8 file(s) could not be installed (first: C:\\Orvo_Tool\\Kesmark.pdf)"},
+         "8 file(s) could not be installed (first: C:\\Orvo_Tool\\Kesmark.pdf)\nData\\Kesmark.pdf: Not a directory."},
         {"DBZ is a file", [](const Sandbox& b) { WriteFile(b.C("Orvo_Tool Data/DBZ"), "x"); },
-         "7 file(s) could not be installed (first: C:\\Orvo_Tool Data\\DBZ\\Power.txt)"},
+         "7 file(s) could not be installed (first: C:\\Orvo_Tool Data\\DBZ\\Power.txt)\nData\\Power.txt: Not a directory."},
         {"no Data folder", [](const Sandbox& b) { std::filesystem::remove_all(b.Dist("Data")); },
-         "24 file(s) could not be installed (first: C:\\Orvo_Tool\\Kesmark.pdf)"},
+         "24 file(s) could not be installed (first: C:\\Orvo_Tool\\Kesmark.pdf)\nData\\Kesmark.pdf: No such file or directory."},
         {"relative desktop", [](const Sandbox& b) { b.SetUserDirs("XDG_DESKTOP_DIR=\"Plocha\"\n"); },
-         "3 file(s) could not be installed (first: Plocha\\Orvo Tool.lnk)"},
+         "3 file(s) could not be installed (first: Plocha\\Orvo Tool.lnk)\nOrvo Tool.lnk: No such file or directory."},
     };
     for (const auto& c : cases) {
         Sandbox box;
