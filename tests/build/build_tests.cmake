@@ -1,8 +1,10 @@
 # Tests of the shipped 32-bit Setup.exe itself, registered when the test
 # command hands over its build folder (SETUP_PRODUCT_BUILD).
 set(SETUP_PRODUCT_BUILD "" CACHE PATH "Folder of the MinGW-w64 i686 build holding Setup.exe")
-# Set from the measured 217,600 bytes less resources, with 5 % room.
-set(SETUP_SIZE_BUDGET 229376 CACHE STRING "Most bytes Setup.exe may weigh less its resources")
+# Set from the measured 232,448 bytes less resources, with 5 % room; it was
+# 229,376 until the incomplete-installation message learnt five languages and
+# the system's reasons (6.7 KB, most of it the texts).
+set(SETUP_SIZE_BUDGET 245760 CACHE STRING "Most bytes Setup.exe may weigh less its resources")
 if(NOT SETUP_PRODUCT_BUILD)
     message(STATUS "Build tests: off (no SETUP_PRODUCT_BUILD)")
     return()
