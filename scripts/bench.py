@@ -22,8 +22,9 @@ from pathlib import Path
 root = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(root / 'tests' / 'e2e'))
 import make_distribution  # noqa: E402
-import winelab  # noqa: E402
-from winelab import expected_plan  # noqa: E402
+import lab  # noqa: E402
+import expected_plan  # noqa: E402  (its folder is put on the path by lab)
+import scenario  # noqa: E402
 
 RUNS = int(os.environ.get('BENCH_RUNS', '5'))
 MB = 1 << 20
@@ -110,10 +111,10 @@ def posix_figures(native_exe):
 
 
 def wine_figures():
-    with winelab.Session(root / 'build' / 'bench'):
-        s = winelab.Scenario('bench')
+    with scenario.Session(root / 'build' / 'bench'):
+        s = scenario.Scenario('bench')
         s.put_distribution(language=1)
-        yardstick = winelab.windows_build() / 'one_task_dialog.exe'
+        yardstick = Path(shutil.copy2(lab.windows_build() / 'one_task_dialog.exe', s.dist))
         setup_ms, dialog_ms = [], []
         for _ in range(RUNS):
             for name in ('Orvo_Tool', 'Orvo_Tool Data'):
@@ -123,10 +124,10 @@ def wine_figures():
             setup_ms.append(s.run(quiet=True).boxes[0]['seen_ms'])
             dialog_ms.append(s.run(exe=yardstick, quiet=True).boxes[0]['seen_ms'])
         a, b = statistics.median(setup_ms), statistics.median(dialog_ms)
-        print(f'Wine ({winelab.arch()}): start to completion box, median of {RUNS}: Setup {a} ms, '
+        print(f'Wine ({lab.arch()}): start to completion box, median of {RUNS}: Setup {a} ms, '
               f'one task dialog {b} ms; ratio {a / b:.3f}')
         print(f'  Setup runs {setup_ms}, task dialog runs {dialog_ms}')
-        opens = winelab.shell_folders_opens(s.run(quiet=True, trace_registry=True).trace)
+        opens = scenario.shell_folders_opens(s.run(quiet=True, trace_registry=True).trace)
         print(f'  desktop-setting reads per run: {len(opens)}, with access masks {sorted(set(opens))}')
 
 

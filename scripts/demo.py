@@ -11,8 +11,8 @@ sys.path.insert(0, str(root / 'tests' / 'e2e'))
 sys.path.insert(0, str(root / 'scripts'))
 
 import make_distribution  # noqa: E402
-import winelab  # noqa: E402
-from winelab import Report  # noqa: E402
+import scenario  # noqa: E402
+from report import Report  # noqa: E402
 
 
 def tree(folder):
@@ -26,8 +26,8 @@ def tree(folder):
 
 
 def main():
-    with winelab.Session(root / 'build' / 'demo'):
-        s = winelab.Scenario('demo')
+    with scenario.Session(root / 'build' / 'demo'):
+        s = scenario.Scenario('demo')
         s.put_installer()
         make_distribution.write(s.dist, language=int(os.environ.get('DEMO_LANGUAGE', '1')))
         report = s.run()

@@ -10,8 +10,9 @@ from pathlib import Path
 root = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(root / 'tests' / 'e2e'))
 
-import winelab  # noqa: E402
-from winelab import REG_DWORD, Report, reg_value, z_path  # noqa: E402
+import scenario  # noqa: E402
+from report import Report  # noqa: E402
+from scenario import REG_DWORD, reg_value  # noqa: E402
 
 OUT = root / 'docs' / 'boxes'
 LANGUAGES = ['cs', 'en', 'de', 'sv', 'ru']
@@ -42,47 +43,47 @@ def keep(s, report, name):
 
 
 def completion(language):
-    s = winelab.Scenario(f'shots-completion-{language}')
+    s = scenario.Scenario(f'shots-completion-{language}')
     s.put_distribution(language=language)
     keep(s, s.run(quiet=True, check=False), f'completed-installation-{LANGUAGES[language]}')
     keep(s, s.run(quiet=True, check=False), f'completed-upgrade-{LANGUAGES[language]}')
 
 
 def language_file_error(name, data, **run):
-    s = winelab.Scenario(f'shots-{name}')
+    s = scenario.Scenario(f'shots-{name}')
     s.put_distribution()
     (s.dist / 'dLangv.dat').write_bytes(data)
     if run.pop('unreadable', False):
         (s.dist / 'dLangv.dat').chmod(0)
     if run.pop('held', False):
-        run['hold'] = z_path(s.dist / 'dLangv.dat')
+        run['hold'] = s.win(s.dist / 'dLangv.dat')
     keep(s, s.run(quiet=True, check=False, **run), name)
 
 
 def desktop_error(name, reg_desktop):
-    s = winelab.Scenario(f'shots-{name}')
+    s = scenario.Scenario(f'shots-{name}')
     s.put_distribution()
     keep(s, s.run(quiet=True, check=False, reg_desktop=reg_desktop), name)
 
 
 def incomplete(language):
-    s = winelab.Scenario(f'shots-incomplete-{language}')
+    s = scenario.Scenario(f'shots-incomplete-{language}')
     s.put_distribution(language=language, without=['Data/QKV.txt'])
     keep(s, s.run(quiet=True, check=False), f'incomplete-{LANGUAGES[language]}')
 
 
 def wrong_folder():
     """A first installation started elsewhere finds no language file: Czech."""
-    s = winelab.Scenario('shots-wrong-folder')
+    s = scenario.Scenario('shots-wrong-folder')
     s.put_distribution(language=1)
-    s.cwd = s.root / 'elsewhere'
+    s.cwd = s.drive_c / 'elsewhere'
     s.cwd.mkdir()
     keep(s, s.run(quiet=True, check=False), 'incomplete-wrong-folder-cs')
 
 
 def main():
     OUT.mkdir(parents=True, exist_ok=True)
-    with winelab.Session(root / 'build' / 'screenshots'):
+    with scenario.Session(root / 'build' / 'screenshots'):
         for language in range(5):
             completion(language)
             incomplete(language)

@@ -8,7 +8,8 @@ import subprocess
 import sys
 import time
 
-from winelab import NO_DAC_OVERRIDE, Scenario, arch, loader, wineserver, windows_build
+from lab import NO_DAC_OVERRIDE, arch, loader, wineserver, windows_build
+from scenario import Scenario
 
 
 def main():

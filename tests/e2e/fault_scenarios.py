@@ -7,29 +7,15 @@ import shutil
 import subprocess
 import sys
 
-from winelab import (NO_DAC_OVERRIDE, REG_BINARY, REG_MULTI_SZ, REG_QWORD, Scenarios, expect,
-                     expect_completion, expect_error, incomplete, reg_text, reg_value, windows_build)
+from expectations import expect, expect_completion, expect_error, incomplete
+from invariants import check_invariants, registry, snapshot, strays_at_host_root
+from lab import loader, windows_build, wineserver
+from scenario import REG_BINARY, REG_MULTI_SZ, REG_QWORD, Scenarios, bites, place, reg_text, reg_value
 
 scenario = Scenarios()
 
 DATA = 'C:\\Orvo_Tool Data'
 PLANTED = ['version', 'uxtheme', 'dwmapi', 'cryptbase', 'userenv']
-
-
-def bites(path, mode):
-    """True when, without the file-permission privilege, `path` cannot be opened
-    in `mode` (or a folder made in it): the fault really happens."""
-    code = f'import os; os.mkdir({str(path / "x")!r})' if mode == 'mkdir' else f'open({str(path)!r}, {mode!r})'
-    return subprocess.run(NO_DAC_OVERRIDE + [sys.executable, '-c', code], capture_output=True).returncode != 0
-
-
-def place(path, data, mode=None):
-    """A file of the scenario's own, before the run."""
-    path.parent.mkdir(parents=True, exist_ok=True)
-    path.write_bytes(data)
-    if mode is not None:
-        path.chmod(mode)
-    return path
 
 
 @scenario
@@ -204,6 +190,31 @@ def planted_dlls_are_not_loaded(s):
         marker.unlink()
     expect_completion(s.run(native_dlls=PLANTED), 'Instaltion completed.')
     expect(sorted(p.name for p in s.dist.glob('*.loaded')), [], 'planted DLLs loaded by Setup.exe')
+
+
+@scenario
+def a_write_to_the_drive_root_stays_in_the_lab(s):
+    """The guard, shown working. A build that took an empty Desktop value for
+    the desktop would write its shortcut to "\\", the root of the current
+    drive. Wine's cmd, started where Setup is started (the distribution folder
+    on the prefix's C:), makes that very write: it lands in the prefix, the
+    host's / stays clean, and the invariant check names the stray file."""
+    s.put_distribution()
+    before, reg_before = snapshot(s.drive_c), registry(s.prefix)
+    try:
+        subprocess.run([loader(), 'cmd', '/c', 'copy', 'Orvo Tool.lnk', '\\Orvo Tool.lnk'], cwd=s.dist, env=s.env,
+                       capture_output=True, timeout=120, check=True)
+    finally:
+        subprocess.run([wineserver(), '-k'], env=s.env, timeout=60)
+    expect((s.drive_c / 'Orvo Tool.lnk').read_bytes(), (s.dist / 'Orvo Tool.lnk').read_bytes(), 'the stray write')
+    expect(strays_at_host_root(), [], "desktop names at the host's /")
+    try:
+        check_invariants(before, snapshot(s.drive_c), reg_before, registry(s.prefix),
+                         [str(s.desktop.relative_to(s.drive_c))])
+    except AssertionError as caught:
+        expect("'Orvo Tool.lnk'" in str(caught), True, f'the check names the stray file: {caught}')
+    else:
+        raise AssertionError('the invariant check let a write to the root of drive C: pass')
 
 
 if __name__ == '__main__':

@@ -7,10 +7,11 @@ import sys
 import zipfile
 from pathlib import Path
 
-from winelab import (INCOMPLETE, REG_DWORD, REG_EXPAND_SZ, REG_SZ, Scenarios, expect, expect_completion,
-                     expect_error, incomplete, reg_text, reg_value, shell_folders_opens, windows_build, z_path)
-import expected_plan  # noqa: E402 (path set by winelab)
-import make_distribution  # noqa: E402 (path set by winelab)
+from expectations import INCOMPLETE, expect, expect_completion, expect_error, incomplete
+from lab import windows_build
+import expected_plan  # noqa: E402  (its folder is put on the path by lab)
+import make_distribution  # noqa: E402
+from scenario import REG_DWORD, REG_EXPAND_SZ, REG_SZ, Scenarios, reg_text, reg_value, shell_folders_opens
 
 scenario = Scenarios()
 
@@ -115,29 +116,20 @@ def expect_desktop_failure(s, report, text):
             expect((root / name).exists(), False, f'{name} at the root of {root}')
 
 
-@scenario
-def desktop_value_of_number_type_fails(s):
-    s.put_distribution()
-    report = s.run(reg_desktop=reg_value(REG_DWORD, (7).to_bytes(4, 'little')))
-    expect_desktop_failure(s, report, "Invalid data type for 'Desktop'")
+def desktop_failure_scenario(name, reg_desktop, message):
+    """A desktop setting that names no folder ends the run with its message."""
+    def run(s):
+        s.put_distribution()
+        expect_desktop_failure(s, s.run(reg_desktop=reg_desktop), message)
+    run.__name__ = name
+    scenario(run)
 
 
-@scenario
-def shell_folders_key_missing_fails(s):
-    s.put_distribution()
-    expect_desktop_failure(s, s.run(reg_desktop='delete-key'), NO_DESKTOP)
-
-
-@scenario
-def desktop_value_missing_fails(s):
-    s.put_distribution()
-    expect_desktop_failure(s, s.run(reg_desktop='delete'), NO_DESKTOP)
-
-
-@scenario
-def desktop_value_empty_fails(s):
-    s.put_distribution()
-    expect_desktop_failure(s, s.run(reg_desktop=reg_text('')), NO_DESKTOP)
+desktop_failure_scenario('desktop_value_of_number_type_fails', reg_value(REG_DWORD, (7).to_bytes(4, 'little')),
+                         "Invalid data type for 'Desktop'")
+desktop_failure_scenario('shell_folders_key_missing_fails', 'delete-key', NO_DESKTOP)
+desktop_failure_scenario('desktop_value_missing_fails', 'delete', NO_DESKTOP)
+desktop_failure_scenario('desktop_value_empty_fails', reg_text(''), NO_DESKTOP)
 
 
 def expect_desktop_at_plocha(s, value):
@@ -169,7 +161,7 @@ def empty_folder_says_setup_ran_in_the_wrong_folder(s):
     s.put_installer()
     expect_error(s.run(), INCOMPLETE[0].format(33, 'C:\\Orvo_Tool\\Kesmark.pdf') + '\n' +
                  f'Setup je nutné spustit ze složky, ve které jsou instalační soubory; byl spuštěn ve složce '
-                 f'{z_path(s.dist)}.')
+                 f'{s.win(s.dist)}.')
     for folder in (PROGRAM, DATA, f'{DATA}\\DBZ', f'{DATA}\\Dokum', f'{DATA}\\Program'):
         expect(s.c(folder).is_dir(), True, folder)
 
@@ -197,7 +189,7 @@ def upgrade_started_elsewhere(s):
     """Installed once; then started from another folder, as from a command
     prompt or a shortcut whose "Start in" is elsewhere."""
     expect_completion(s.run(), 'Installation ist fertig.')
-    elsewhere = s.root / 'elsewhere'
+    elsewhere = s.drive_c / 'elsewhere'
     elsewhere.mkdir()
     s.cwd = elsewhere
     return elsewhere
@@ -213,7 +205,7 @@ incomplete_message_scenario(
     'german_upgrade_started_elsewhere_names_both_folders', 2, upgrade_started_elsewhere,
     lambda s, elsewhere: INCOMPLETE[2].format(29, 'C:\\Orvo_Tool\\Kesmark.pdf') + '\n' +
     f'Setup muss aus dem Ordner gestartet werden, in dem die Installationsdateien liegen; gestartet wurde es in '
-    f'{z_path(elsewhere)}, die Dateien liegen aber in {z_path(s.dist)}.')
+    f'{s.win(elsewhere)}, die Dateien liegen aber in {s.win(s.dist)}.')
 
 
 @scenario

@@ -5,7 +5,8 @@ import tempfile
 import unittest
 from pathlib import Path
 
-import winelab
+import invariants
+from report import Report
 
 DESKTOP = 'users/u/Desktop'
 
@@ -23,7 +24,7 @@ class Invariants(unittest.TestCase):
         self.lab.cleanup()
 
     def check(self, after, reg_after=None, harness=()):
-        winelab.check_invariants(self.before, after, self.reg, reg_after or self.reg, [DESKTOP], harness)
+        invariants.check_invariants(self.before, after, self.reg, reg_after or self.reg, [DESKTOP], harness)
 
     def test_installed_trees_desktop_names_and_wine_own_keys_pass(self):
         after = dict(self.before)
@@ -55,13 +56,13 @@ class Invariants(unittest.TestCase):
             for name in ('system.reg', 'user.reg', 'userdef.reg'):
                 Path(d, name).write_text('WINE REGISTRY Version 2\n')
             Path(d, 'user.reg').write_text('[Software\\\\A] 1796803519\n#time=1dd87b40851255c\n"v"=hex:01,\\\n  02\n')
-            self.assertEqual(winelab.registry(Path(d)), {'user.reg:Software\\\\A': {'"v"': 'hex:01,02'}})
+            self.assertEqual(invariants.registry(Path(d)), {'user.reg:Software\\\\A': {'"v"': 'hex:01,02'}})
 
 
 
 class ReportParsing(unittest.TestCase):
     def test_paths_with_backslash_n_survive_and_line_breaks_return(self):
-        report = winelab.Report('box\nclass=#32770\nchild=Static|65535|visible|C:\\\\nowhere\\nnext\nend\nexit=1\n')
+        report = Report('box\nclass=#32770\nchild=Static|65535|visible|C:\\\\nowhere\\nnext\nend\nexit=1\n')
         self.assertEqual(report.boxes[0]['children'][0]['text'], 'C:\\nowhere\nnext')
         self.assertEqual(report.exit, 1)
 

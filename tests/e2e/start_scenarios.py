@@ -1,22 +1,48 @@
 #!/usr/bin/env python3
 """Start-up, language and outcome of the real Setup.exe under Wine."""
-import subprocess
 import sys
 
-from winelab import NO_DAC_OVERRIDE, Scenarios, expect, expect_completion, expect_error, incomplete, z_path
+from expectations import expect, expect_completion, expect_error, incomplete
+from scenario import Scenarios, bites, place
 
 scenario = Scenarios()
 
 
-def language_file(path, data):
-    path.parent.mkdir(parents=True, exist_ok=True)
-    path.write_bytes(data)
+def language_scenario(name, data, text):
+    """The language file's bytes decide the completion text; bytes after the
+    first four do not count."""
+    def run(s):
+        s.put_distribution()
+        place(s.dist / 'dLangv.dat', data)
+        expect_completion(s.run(), text)
+    run.__name__ = name
+    scenario(run)
 
 
-@scenario
-def czech_code(s):
-    s.put_distribution(language=0)
-    expect_completion(s.run(), 'Instalace dokončena')
+language_scenario('czech_code', bytes([0, 0, 0, 0]), 'Instalace dokončena')
+language_scenario('english_code', bytes([1, 0, 0, 0]), 'Instaltion completed.')
+language_scenario('russian_code_with_trailing_bytes', bytes([4, 0, 0, 0, 9, 9, 9]), 'Установка завершено.')
+language_scenario('unknown_code_shows_empty_box', bytes([7, 0, 0, 0]), '')
+
+
+def short_language_file_scenario(name, data, show, window_facts):
+    """Fewer than four bytes: "Read beyond end of file.", and the empty main
+    window stays, at its designed size, maximized when started so."""
+    def run(s):
+        s.put_distribution()
+        place(s.dist / 'dLangv.dat', data)
+        window = expect_error(s.run(show=show), 'Read beyond end of file.')
+        for key, (value, what) in window_facts.items():
+            expect(window[key], value, what)
+    run.__name__ = name
+    scenario(run)
+
+
+short_language_file_scenario('short_language_file_fails', bytes([1, 0, 0]), None,
+                             {'client': ('248x99', 'main window client size at 96 dpi'),
+                              'zoomed': ('0', 'main window maximized')})
+short_language_file_scenario('failed_run_honours_maximized_start', b'', 'max',
+                             {'zoomed': ('1', 'main window maximized')})
 
 
 @scenario
@@ -27,48 +53,10 @@ def no_language_file_reads_czech_and_reports_the_missing_file(s):
 
 
 @scenario
-def english_code(s):
-    s.put_distribution()
-    language_file(s.dist / 'dLangv.dat', bytes([1, 0, 0, 0]))
-    expect_completion(s.run(), 'Instaltion completed.')
-
-
-@scenario
-def russian_code_with_trailing_bytes(s):
-    s.put_distribution()
-    language_file(s.dist / 'dLangv.dat', bytes([4, 0, 0, 0, 9, 9, 9]))
-    expect_completion(s.run(), 'Установка завершено.')
-
-
-@scenario
-def unknown_code_shows_empty_box(s):
-    s.put_distribution()
-    language_file(s.dist / 'dLangv.dat', bytes([7, 0, 0, 0]))
-    expect_completion(s.run(), '')
-
-
-@scenario
-def short_language_file_fails(s):
-    s.put_distribution()
-    language_file(s.dist / 'dLangv.dat', bytes([1, 0, 0]))
-    window = expect_error(s.run(), 'Read beyond end of file.')
-    expect(window['client'], '248x99', 'main window client size at 96 dpi')
-    expect(window['zoomed'], '0', 'main window maximized')
-
-
-@scenario
-def failed_run_honours_maximized_start(s):
-    s.put_distribution()
-    language_file(s.dist / 'dLangv.dat', b'')
-    window = expect_error(s.run(show='max'), 'Read beyond end of file.')
-    expect(window['zoomed'], '1', 'main window maximized')
-
-
-@scenario
 def installed_copy_decides_upgrade(s):
     s.put_distribution()
-    language_file(s.c('C:\\Orvo_Tool\\dLangv.dat'), bytes([2, 0, 0, 0]))
-    language_file(s.dist / 'dLangv.dat', bytes([1, 0, 0, 0]))
+    place(s.c('C:\\Orvo_Tool\\dLangv.dat'), bytes([2, 0, 0, 0]))
+    place(s.dist / 'dLangv.dat', bytes([1, 0, 0, 0]))
     s.c('C:\\Orvo_Tool\\Orvo Tool.exe').write_bytes(b'MZ installed')
     expect_completion(s.run(), 'Upgrade ist fertig.')
 
@@ -77,21 +65,17 @@ def installed_copy_decides_upgrade(s):
 def read_only_language_file_is_read(s):
     s.put_distribution()
     lang = s.dist / 'dLangv.dat'
-    language_file(lang, bytes([1, 0, 0, 0]))
+    place(lang, bytes([1, 0, 0, 0]))
     lang.chmod(0o444)
-    # The fault must bite: without the privilege the file cannot be opened for writing.
-    bite = subprocess.run(NO_DAC_OVERRIDE + [sys.executable, '-c', f'open({str(lang)!r}, "r+b")'],
-                          capture_output=True)
-    expect(bite.returncode != 0 and b'PermissionError' in bite.stderr, True,
-           'opening the read-only file for writing fails without the privilege')
+    expect(bites(lang, 'r+b'), True, 'opening the read-only file for writing fails without the privilege')
     expect_completion(s.run(unprivileged=True), 'Instaltion completed.')
 
 
 @scenario
 def locked_language_file_fails_with_code_32(s):
     s.put_distribution()
-    language_file(s.dist / 'dLangv.dat', bytes([1, 0, 0, 0]))
-    expect_error(s.run(hold=z_path(s.dist / 'dLangv.dat')), 'I/O error 32.')
+    place(s.dist / 'dLangv.dat', bytes([1, 0, 0, 0]))
+    expect_error(s.run(hold=s.win(s.dist / 'dLangv.dat')), 'I/O error 32.')
 
 
 @scenario

@@ -1,8 +1,10 @@
 // The whole installation on the POSIX port, on real trees: what lands where,
 // what survives an upgrade, and which failures end the run.
 #include <gtest/gtest.h>
+#include <gtest/gtest-spi.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -144,6 +146,20 @@ TEST(PlanRunner, RunsTheSequenceStepsInOrderAndCountsWithoutGlobalState) {
     EXPECT_EQ(sequence.report.firstName, L"Data\\QKV.txt");
     EXPECT_EQ(sequence.report.firstError, static_cast<std::uint32_t>(ENOENT));  // taken where the copy failed
     EXPECT_FALSE(sequence.report.noSourceFound);
+}
+
+// The guard itself: what a run leaves at the host's / is removed, and the
+// test that made it fails, naming it.
+TEST(Sandbox, RemovesAndReportsWhatARunLeavesAtTheHostRoot) {
+    if (Exists("/Orvo Tool.lnk")) GTEST_SKIP() << "the host's / already holds Orvo Tool.lnk";
+    if (::access("/", W_OK) != 0) GTEST_SKIP() << "the host's / is not writable by this user";
+    EXPECT_NONFATAL_FAILURE(
+        {
+            Sandbox box;
+            WriteFile("/Orvo Tool.lnk", "what a broken run would leave");
+        },
+        "a run wrote Orvo Tool.lnk to the host's /");
+    EXPECT_FALSE(Exists("/Orvo Tool.lnk"));
 }
 
 TEST(DisplayName, KeepsNamesUpToMaxPathAndShortensLongerOnes) {

@@ -15,6 +15,8 @@
 
 #include "platform/posix/console.h"
 
+#include <gtest/gtest.h>
+
 namespace fs = std::filesystem;
 
 namespace testing_support {
@@ -56,9 +58,17 @@ Sandbox::Sandbox()
     MakeDirs(root_ / "home/Desktop");
     SetUserDirs("XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n");
     fs::current_path(root_ / "dist");
+    atRootBefore_ = DesktopNamesAtHostRoot();
 }
 
-Sandbox::~Sandbox() { fs::current_path(oldCwd_); }
+Sandbox::~Sandbox() {
+    fs::current_path(oldCwd_);
+    for (const auto& name : DesktopNamesAtHostRoot()) {
+        if (std::find(atRootBefore_.begin(), atRootBefore_.end(), name) != atRootBefore_.end()) continue;
+        ::unlink(("/" + name).c_str());
+        ADD_FAILURE() << "a run wrote " << name << " to the host's /, outside the test's folder (removed)";
+    }
+}
 
 std::string Sandbox::C(const std::string& relative) const { return root_ / ("prefix/drive_c/" + relative); }
 std::string Sandbox::Dist(const std::string& relative) const { return root_ / ("dist/" + relative); }
@@ -85,7 +95,7 @@ std::string HostName(std::string name) {
     return name;
 }
 
-std::vector<ExpectedStep> ReadExpectedPlan(std::vector<std::string>& unused) {
+std::vector<ExpectedStep> ReadExpectedPlan(std::vector<std::string>& unused, std::vector<std::string>& pdfs) {
     std::ifstream f(SETUP_EXPECTED_PLAN);
     if (!f) throw std::runtime_error("cannot read " SETUP_EXPECTED_PLAN);
     std::vector<ExpectedStep> steps;
@@ -96,14 +106,17 @@ std::vector<ExpectedStep> ReadExpectedPlan(std::vector<std::string>& unused) {
         for (std::string cell; std::getline(row, cell, '\t');) cells.push_back(cell);
         cells.resize(4);
         if (cells[0] == "unused") unused.push_back(cells[1]);
+        if (cells[0] == "language-pdf" && !cells[2].empty() &&
+            std::find(pdfs.begin(), pdfs.end(), cells[2]) == pdfs.end())
+            pdfs.push_back(cells[2]);
         if (cells[0] == "install" || cells[0] == "desktop") steps.push_back({cells[0], cells[1], cells[2], cells[3]});
     }
     return steps;
 }
 
 struct Expected {
-    std::vector<std::string> unused;
-    std::vector<ExpectedStep> steps = ReadExpectedPlan(unused);
+    std::vector<std::string> unused, pdfs;
+    std::vector<ExpectedStep> steps = ReadExpectedPlan(unused, pdfs);
 };
 
 const Expected& Plan() {
@@ -142,6 +155,16 @@ std::vector<std::string> DesktopNames(const std::string& op) {
     for (const auto& step : ExpectedPlan())
         if (step.op == op) out.push_back(step.target.substr(1));
     return out;
+}
+
+std::vector<std::string> DesktopNamesAtHostRoot() {
+    std::vector<std::string> names = DesktopNames("remove-from-desktop");
+    for (const auto& name : DesktopNames("copy-to-desktop")) names.push_back(name);
+    for (const auto& pdf : Plan().pdfs) names.push_back(pdf);
+    std::vector<std::string> there;
+    for (const auto& name : names)
+        if (Exists("/" + name)) there.push_back(name);
+    return there;
 }
 
 void WriteDistribution(int language, const std::vector<std::string>& without) {

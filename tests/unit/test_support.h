@@ -49,6 +49,7 @@ private:
     TempDir root_;
     std::string oldCwd_;
     ScopedEnv prefix_, config_, home_;
+    std::vector<std::string> atRootBefore_;
 };
 
 // One step of the installation as the tests expect it (tests/expected_plan.tsv);
@@ -63,6 +64,11 @@ const std::vector<std::string>& DistributionFiles();
 std::vector<std::pair<std::string, std::string>> InstalledFiles();
 // The desktop names, without their leading backslash, of one operation.
 std::vector<std::string> DesktopNames(const std::string& op);
+// Every name a run may place on or remove from a desktop that is at the host's
+// /, where a run that took "the root of the current drive" for its desktop
+// would write. A Sandbox removes those that appear while it lives and fails
+// the test that made them, so no test leaves a file outside its folder.
+std::vector<std::string> DesktopNamesAtHostRoot();
 
 void WriteFile(const std::string& path, const std::string& bytes);
 // A complete distribution in the current directory: every file holds its own

@@ -1,0 +1,57 @@
+"""What a run must have shown: one box of the right kind, text, caption,
+icon and buttons, and the exit status."""
+from report import Report
+
+
+def expect(actual, wanted, what):
+    if actual != wanted:
+        raise AssertionError(f'{what}: expected {wanted!r}, got {actual!r}')
+
+
+def only_box(report):
+    expect(report.timeout, False, 'run finished before the watchdog')
+    expect(len(report.boxes), 1, 'number of boxes')
+    return report.boxes[0]
+
+
+def expect_completion(report, text, caption='Setup'):
+    """One task dialog: caption, empty heading, the text, one OK, no icon; exit 0."""
+    box = only_box(report)
+    expect(Report.box_kind(box), 'taskdialog', 'box kind')
+    expect(box['caption'], caption, 'box caption')
+    expect(Report.box_heading(box), '', 'box heading')
+    expect(Report.box_text(box), text, 'box text')
+    expect(Report.buttons(box), ['OK'], 'box buttons')
+    expect(box['icon'], 'none', 'box icon')
+    expect([w['kind'] for w in report.windows], [], 'main window before the box or left open after it')
+    expect(report.exit, 0, 'exit status')
+
+
+# The incomplete-installation message's first line, by language code.
+INCOMPLETE = {0: 'Instalace není dokončena: {} soubor(ů) nelze nainstalovat (první: {})',
+              1: 'Installation incomplete: {} file(s) could not be installed (first: {})',
+              2: 'Installation unvollständig: {} Datei(en) konnten nicht installiert werden (erste: {})',
+              4: 'Установка не завершена: не удалось установить файлов: {} (первый: {})'}
+# Wine's own (English) texts for the system's error codes.
+WINE_ERROR = {2: 'File not found.', 3: 'Path not found.', 5: 'Access denied.', 32: 'Sharing violation.'}
+
+
+def incomplete(count, first, name, error, language=1):
+    """The whole text: count and first target, then the failed name and the system's reason."""
+    return INCOMPLETE[language].format(count, first) + f'\n{name}: {WINE_ERROR[error]}'
+
+
+def expect_error(report, text, caption='Setup'):
+    """One system box with the stop icon, then the empty main window stays until closed; exit 1."""
+    box = only_box(report)
+    expect(Report.box_kind(box), 'messagebox', 'box kind')
+    expect(box['caption'], caption, 'box caption')
+    expect(Report.box_text(box), text, 'box text')
+    expect(Report.buttons(box), ['OK'], 'box buttons')
+    expect(box['icon'], 'stop', 'box icon')
+    windows = [w for w in report.windows if w['kind'] == 'window']
+    expect(len(windows), 1, 'main window left open after the error box')
+    expect(windows[0]['caption'], 'Setup 1.0', 'main window caption')
+    expect([c['text'] for c in windows[0]['children'] if c['visible']], [], 'visible controls on the main window')
+    expect(report.exit, 1, 'exit status')
+    return windows[0]
