@@ -3,10 +3,6 @@
 # under Wine in a throwaway prefix on a virtual display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-
-bash scripts/install-deps.sh
-arch=$(bash scripts/wine-arch.sh)
-cmake --preset "$arch" >/dev/null
-cmake --build --preset "$arch" -j2 >/dev/null
-echo "running the ${arch} build of Setup.exe under Wine"
-SETUP_WINDOWS_BUILD="$PWD/build/$arch" SETUP_WINE_ARCH="$arch" python3 scripts/demo.py
+source scripts/wine-build.sh
+echo "running the ${SETUP_WINE_ARCH} build of Setup.exe under Wine"
+python3 scripts/demo.py

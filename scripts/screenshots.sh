@@ -3,10 +3,6 @@
 # runs under Wine. Run it again whenever a text changes, and commit the PNGs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-
-bash scripts/install-deps.sh
-arch=$(bash scripts/wine-arch.sh)
-cmake --preset "$arch" >/dev/null
-cmake --build --preset "$arch" -j2 >/dev/null
-echo "pictures of the ${arch} build of Setup.exe under Wine"
-SETUP_WINDOWS_BUILD="$PWD/build/$arch" SETUP_WINE_ARCH="$arch" PYTHONDONTWRITEBYTECODE=1 python3 scripts/screenshots.py
+source scripts/wine-build.sh
+echo "pictures of the ${SETUP_WINE_ARCH} build of Setup.exe under Wine"
+PYTHONDONTWRITEBYTECODE=1 python3 scripts/screenshots.py
