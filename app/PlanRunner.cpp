@@ -2,13 +2,45 @@
 
 #include "platform/fileops.h"
 
+namespace {
+
+bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+class SystemFileSystem final : public FileSystem {
+public:
+    bool FileExists(const std::wstring& path) override { return fileops::FileExists(path); }
+    bool DirectoryExists(const std::wstring& path) override { return fileops::DirectoryExists(path); }
+    bool CreateDir(const std::wstring& path) override { return fileops::CreateDir(path); }
+    bool DeleteFile(const std::wstring& path) override { return fileops::DeleteFile(path); }
+    bool CopyFile(const std::wstring& source, const std::wstring& target) override {
+        return fileops::CopyFileW(source, target, false);
+    }
+    bool MakeWritable(const std::wstring& path) override { return fileops::MakeWritable(path); }
+    bool DropZoneMark(const std::wstring& path) override { return fileops::DropZoneMark(path); }
+    std::uint32_t LastError() override { return fileops::LastError(); }
+};
+
+}  // namespace
+
+FileSystem& SystemFiles() {
+    static SystemFileSystem files;
+    return files;
+}
+
 std::wstring DisplayName(const std::wstring& name) {
     constexpr std::size_t kMaxPath = 260, kKept = 60;
     if (name.size() <= kMaxPath) return name;
-    return name.substr(0, kKept) + L"..." + name.substr(name.size() - kKept);
+    const std::size_t head = IsHighSurrogate(name[kKept - 1]) ? kKept - 1 : kKept;
+    std::size_t tail = name.size() - kKept;
+    if (IsLowSurrogate(name[tail])) ++tail;
+    return name.substr(0, head) + L"..." + name.substr(tail);
 }
 
-void PlanRunner::Reset() { *this = PlanRunner(); }
+void PlanRunner::Reset() {
+    report_ = FailureReport();
+    copies_ = missingSources_ = 0;
+}
 
 FailureReport PlanRunner::Report() const {
     FailureReport report = report_;
@@ -25,11 +57,11 @@ void PlanRunner::RunStep(const Step& step, SequenceSteps& sequence) {
     switch (step.op) {
     case Op::ReadLanguage: sequence.ReadLanguage(); break;
     case Op::EnsureFolder:
-        if (!fileops::DirectoryExists(step.target)) fileops::CreateDir(step.target);
+        if (!files_->DirectoryExists(step.target)) files_->CreateDir(step.target);
         break;
     case Op::Copy: Copy(step.source, step.target); break;
     case Op::CopyKept:
-        if (!fileops::FileExists(step.target)) Copy(step.source, step.target);
+        if (!files_->FileExists(step.target)) Copy(step.source, step.target);
         break;
     case Op::Remove: Remove(step.target); break;
     case Op::DetectOutcome: sequence.DetectOutcome(); break;
@@ -47,28 +79,37 @@ void PlanRunner::RunStep(const Step& step, SequenceSteps& sequence) {
     }
 }
 
-// A copy takes its source's attributes; from read-only media that would make
-// every installed file read-only and block every later upgrade.
+// A copy takes its source's attributes and streams. Read-only media would
+// make every installed file read-only and block every later upgrade, and the
+// attribute must go before the download's zone mark can: it covers every
+// stream of the file. A mark that stays is no failed copy.
 void PlanRunner::Copy(const std::wstring& source, const std::wstring& target) {
-    const bool copied = fileops::CopyFileW(source, target, false);
-    const std::uint32_t error = copied ? 0 : fileops::LastError();
-    if (copied) fileops::MakeWritable(target);
+    const bool copied = files_->CopyFile(source, target);
+    const std::uint32_t error = copied ? 0 : files_->LastError();
+    if (copied) {
+        files_->MakeWritable(target);
+        files_->DropZoneMark(target);
+    }
     ++copies_;
-    if (!copied && !fileops::FileExists(source)) ++missingSources_;
-    Count(copied, source, target, error);
+    const bool sourceMissing = !copied && !files_->FileExists(source);
+    if (sourceMissing) ++missingSources_;
+    Count(copied, sourceMissing ? source : std::wstring(), target, error);
 }
 
-// An older copy that is not there is no failure; one that stays is.
+// An older copy that is not there is no failure; one that stays is. A name
+// that another process holds open with delete sharing stays listed until it
+// lets go, although the deletion succeeded.
 void PlanRunner::Remove(const std::wstring& target) {
-    const bool deleted = fileops::DeleteFile(target);
-    const std::uint32_t error = deleted ? 0 : fileops::LastError();
-    Count(!fileops::FileExists(target) && !fileops::DirectoryExists(target), target, target, error);
+    const bool deleted = files_->DeleteFile(target);
+    const std::uint32_t error = deleted ? 0 : files_->LastError();
+    Count(deleted || (!files_->FileExists(target) && !files_->DirectoryExists(target)), std::wstring(), target,
+          error);
 }
 
-void PlanRunner::Count(bool ok, const std::wstring& name, const std::wstring& target, std::uint32_t error) {
+void PlanRunner::Count(bool ok, const std::wstring& missingSource, const std::wstring& target, std::uint32_t error) {
     if (ok) return;
     if (report_.failures++ > 0) return;
     report_.firstTarget = target;
-    report_.firstName = name;
+    report_.missingSource = missingSource;
     report_.firstError = error;
 }

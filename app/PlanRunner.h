@@ -11,10 +11,29 @@
 struct FailureReport {
     int failures = 0;
     std::wstring firstTarget;      // the first failed file's target
-    std::wstring firstName;        // its source as the plan names it; a removal's target
-    std::uint32_t firstError = 0;  // the system's code, taken where the call failed
+    std::wstring missingSource;    // its source as the plan names it, when that was missing
+    std::uint32_t firstError = 0;  // the system's code, taken where the call failed; 0 unknown
     bool noSourceFound = false;    // copies were tried, and every one lacked its source
 };
+
+// The file operations a run makes: the system's, or a test's stand-in that
+// follows the same documented rules.
+class FileSystem {
+public:
+    virtual bool FileExists(const std::wstring& path) = 0;
+    virtual bool DirectoryExists(const std::wstring& path) = 0;
+    virtual bool CreateDir(const std::wstring& path) = 0;
+    virtual bool DeleteFile(const std::wstring& path) = 0;
+    virtual bool CopyFile(const std::wstring& source, const std::wstring& target) = 0;
+    virtual bool MakeWritable(const std::wstring& path) = 0;
+    virtual bool DropZoneMark(const std::wstring& path) = 0;
+    virtual std::uint32_t LastError() = 0;
+
+protected:
+    ~FileSystem() = default;
+};
+
+FileSystem& SystemFiles();
 
 // The steps of the sequence that are not file operations; the main window
 // implements them.
@@ -36,11 +55,13 @@ protected:
 };
 
 // A name as the error box can show it: one longer than MAX_PATH keeps its
-// first and last 60 characters around "...", so the box stays on the screen.
+// first and last 60 characters around "...", so the box stays on the screen;
+// a surrogate pair at either cut stays whole or goes whole.
 std::wstring DisplayName(const std::wstring& name);
 
 class PlanRunner {
 public:
+    explicit PlanRunner(FileSystem& files = SystemFiles()) : files_(&files) {}
     void Reset();
     void Run(const Plan& plan, SequenceSteps& sequence);
 
@@ -50,8 +71,9 @@ private:
     void RunStep(const Step& step, SequenceSteps& sequence);
     void Copy(const std::wstring& source, const std::wstring& target);
     void Remove(const std::wstring& target);
-    void Count(bool ok, const std::wstring& name, const std::wstring& target, std::uint32_t error);
+    void Count(bool ok, const std::wstring& missingSource, const std::wstring& target, std::uint32_t error);
 
+    FileSystem* files_;
     FailureReport report_;
     int copies_ = 0;
     int missingSources_ = 0;

@@ -12,11 +12,18 @@ constexpr int kLanguageCount = 5;  // 0 Czech, 1 English, 2 German, 3 Swedish, 4
 // The table entry, or nullptr for a code outside 0..4 or another kind.
 const wchar_t* CompletionTableEntry(int language, int kind);
 
+#include <cstdint>
+
 enum class IncompleteLine {
-    Failures,           // %d files could not be installed, %s the first target
-    WrongFolder,        // %s the current folder
-    WrongFolderSetupIn, // %s the current folder, %s Setup's own folder holding the files
+    Failures,     // %d files could not be installed, %s the first target
+    WrongFolder,  // %s the current folder
+    FilesAreIn,   // appended to WrongFolder: %s Setup's own folder, which holds the files
 };
 
-// In the installation's language; English for a code outside 0..4.
+// In the installation's language; English for a code outside 0..4. Folders
+// stand in the language's quotation marks, so the box's final period never
+// reads as part of a path.
 const wchar_t* IncompleteText(int language, IncompleteLine line);
+
+// The Windows language identifier of a language code; English for a code outside 0..4.
+std::uint16_t LanguageId(int language);

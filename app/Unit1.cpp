@@ -22,16 +22,20 @@ const wchar_t kLanguageFile[] = L"dLangv.dat";
 const wchar_t kInstalledProgram[] = L"C:\\Orvo_Tool\\Orvo Tool.exe";
 const wchar_t kNoDesktop[] = L"Nemůžu v registrech najít cestu k pracovní ploše.";
 
-// The file is closed before any error leaves.
-void ReadLanguageFrom(const wchar_t* name) {
-    SoubLnguag.Assign(name);
-    if (const auto error = SoubLnguag.Reset()) throw EInOutError(error);
-    std::int32_t code = 0;
-    if (const auto error = SoubLnguag.Read(code)) {
-        SoubLnguag.Close();
-        throw EInOutError(error);
+// 0, or the error code of the step that failed; the file is closed either way.
+std::uint32_t ReadLanguageCode(fileops::RecordFile& file, const std::wstring& name, std::int32_t& code) {
+    file.Assign(name);
+    if (const auto error = file.Reset()) return error;
+    if (const auto error = file.Read(code)) {
+        file.Close();
+        return error;
     }
-    if (const auto error = SoubLnguag.Close()) throw EInOutError(error);
+    return file.Close();
+}
+
+void ReadLanguageFrom(const wchar_t* name) {
+    std::int32_t code = 0;
+    if (const auto error = ReadLanguageCode(SoubLnguag, name, code)) throw EInOutError(error);
     Languagem = code;
 }
 
@@ -107,14 +111,37 @@ bool AnySourceHere() {
 // Started elsewhere (a command prompt, a shortcut's "Start in", a file
 // opened inside a zip): it names where Setup ran, and where the files are
 // when Setup's own folder holds them.
-std::wstring WrongFolderLine() {
+std::wstring WrongFolderLine(int language) {
     const std::wstring current = process::CurrentDirectory();
     const std::wstring own = FolderOf(process::ExecutablePath());
     const bool filesThere = !own.empty() && !SameFolder(own, current) &&
                             (fileops::FileExists(own + L"\\" + kLanguageFile) ||
                              fileops::FileExists(own + L"\\Orvo Tool.exe"));
-    if (filesThere) return Format(IncompleteText(Languagem, IncompleteLine::WrongFolderSetupIn), {current, own});
-    return Format(IncompleteText(Languagem, IncompleteLine::WrongFolder), {current});
+    std::wstring line = Format(IncompleteText(language, IncompleteLine::WrongFolder), {current});
+    if (filesThere) line += Format(IncompleteText(language, IncompleteLine::FilesAreIn), {own});
+    return line;
+}
+
+// A run started elsewhere finds no language file here and speaks Czech; the
+// distribution beside Setup.exe tells which language its user reads. The
+// installation's own language stays as it was read.
+int MessageLanguage() {
+    const std::wstring folder = FolderOf(process::ExecutablePath());
+    if (folder.empty() || fileops::FileExists(kLanguageFile)) return Languagem;
+    const std::wstring own = folder + L"\\" + kLanguageFile;
+    fileops::RecordFile file;
+    std::int32_t code = 0;
+    if (!fileops::FileExists(own) || ReadLanguageCode(file, own, code) != 0) return Languagem;
+    return code;
+}
+
+// What went wrong with the first file: the source's name only when the
+// source was missing, since the first line already names the target.
+std::wstring ReasonLine(const FailureReport& report, int language) {
+    if (report.firstError == 0) return L"";
+    const std::wstring reason = fileops::ErrorText(report.firstError, LanguageId(language));
+    if (report.missingSource.empty()) return reason;
+    return DisplayName(report.missingSource) + L": " + reason;
 }
 
 }  // namespace
@@ -122,12 +149,12 @@ std::wstring WrongFolderLine() {
 // The count and the first failed target, then what went wrong with it in the
 // system's own words, or that Setup was started from the wrong folder.
 std::wstring IncompleteMessage(const FailureReport& report) {
-    const std::wstring first = Format(IncompleteText(Languagem, IncompleteLine::Failures),
+    const int language = MessageLanguage();
+    const std::wstring first = Format(IncompleteText(language, IncompleteLine::Failures),
                                       {Decimal(report.failures), DisplayName(report.firstTarget)});
-    const std::wstring second = report.noSourceFound && !AnySourceHere()
-                                    ? WrongFolderLine()
-                                    : DisplayName(report.firstName) + L": " + fileops::ErrorText(report.firstError);
-    return first + L"\n" + second;
+    const std::wstring second =
+        report.noSourceFound && !AnySourceHere() ? WrongFolderLine(language) : ReasonLine(report, language);
+    return second.empty() ? first : first + L"\n" + second;
 }
 
 // A missing or empty entry is refused like a missing key: otherwise every

@@ -27,17 +27,23 @@ bool CreateDir(const std::wstring& path);
 // Deletes a file or a directory link, never a plain directory; a read-only
 // file stays.
 bool DeleteFile(const std::wstring& path);
-// Replaces an existing target unless failIfExists; attributes travel with the
-// file; a read-only target makes the copy fail.
+// Replaces an existing target unless failIfExists; attributes and streams
+// travel with the file; a read-only target makes the copy fail.
 bool CopyFileW(const std::wstring& source, const std::wstring& target, bool failIfExists);
 // Clears the read-only attribute (on POSIX: gives the owner write permission).
 bool MakeWritable(const std::wstring& path);
+// Removes the download's zone mark (the Zone.Identifier stream). True when no
+// mark is left, or the volume keeps no streams. The read-only attribute
+// covers every stream of a file, so a read-only file keeps its mark.
+bool DropZoneMark(const std::wstring& path);
 
 // The system's own code for this thread's last failed operation (GetLastError
 // on Windows, errno elsewhere); read it right after the call that failed.
 std::uint32_t LastError();
-// That code as the system words it for the user, without a final line break.
-std::wstring ErrorText(std::uint32_t code);
+// That code as the system words it, without a final line break: in the
+// language `languageId` (a Windows LANGID) where the system has the text in
+// it, else in the user's interface language.
+std::wstring ErrorText(std::uint32_t code, std::uint16_t languageId);
 
 // A file of 4-byte records, opened for reading only and sharing reads and
 // writes. Every step returns 0 or the error code of its failure.

@@ -144,9 +144,13 @@ bool MakeWritable(const std::wstring& path) {
     return ::chmod(p.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
 
+// POSIX file systems keep no zone streams.
+bool DropZoneMark(const std::wstring&) { return true; }
+
 std::uint32_t LastError() { return static_cast<std::uint32_t>(errno); }
 
-std::wstring ErrorText(std::uint32_t code) { return posixport::Wide(std::strerror(static_cast<int>(code))); }
+// strerror speaks the C locale's language; the installation's is not asked.
+std::wstring ErrorText(std::uint32_t code, std::uint16_t) { return posixport::Wide(std::strerror(static_cast<int>(code))); }
 
 struct RecordFile::Impl {
     Fd fd;

@@ -26,23 +26,6 @@ bool LinkTargetOpens(const std::wstring& path) {
     return ::GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
-// CopyFileW copies alternate data streams, the download's zone among them: a
-// distribution extracted from a downloaded zip would install a program that
-// warns at every start and PDFs that open in protected view. A volume
-// without streams has no mark to drop.
-bool DropZoneMark(const std::wstring& target) {
-    if (::DeleteFileW((target + L":Zone.Identifier").c_str()) != FALSE) return true;
-    switch (::GetLastError()) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-    case ERROR_NOT_SUPPORTED:
-        return true;
-    default:
-        return false;
-    }
-}
-
 }  // namespace
 
 bool FileExists(const std::wstring& path) {
@@ -95,10 +78,8 @@ bool DeleteFile(const std::wstring& path) {
 }
 
 bool CopyFileW(const std::wstring& source, const std::wstring& target, bool failIfExists) {
-    if (::CopyFileW(source.c_str(), target.c_str(), failIfExists ? TRUE : FALSE) == FALSE) return false;
-    return DropZoneMark(target);
+    return ::CopyFileW(source.c_str(), target.c_str(), failIfExists ? TRUE : FALSE) != FALSE;
 }
-
 
 bool MakeWritable(const std::wstring& path) {
     const DWORD attrs = ::GetFileAttributesW(path.c_str());
@@ -107,12 +88,30 @@ bool MakeWritable(const std::wstring& path) {
     return ::SetFileAttributesW(path.c_str(), attrs & ~FILE_ATTRIBUTE_READONLY) != FALSE;
 }
 
+// A volume without streams, or a name too long for the stream's suffix, has
+// no mark to drop.
+bool DropZoneMark(const std::wstring& path) {
+    if (::DeleteFileW((path + L":Zone.Identifier").c_str()) != FALSE) return true;
+    switch (::GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_FILENAME_EXCED_RANGE:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::uint32_t LastError() { return ::GetLastError(); }
 
-// In the user's interface language where the system has the text in it.
-std::wstring ErrorText(std::uint32_t code) {
+// A language the system has no texts in fails with
+// ERROR_RESOURCE_LANG_NOT_FOUND; the next one is tried.
+std::wstring ErrorText(std::uint32_t code, std::uint16_t languageId) {
     constexpr DWORD kFlags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER;
-    for (const DWORD language : {static_cast<DWORD>(::GetUserDefaultUILanguage()), DWORD{0}}) {
+    for (const DWORD language :
+         {DWORD{languageId}, static_cast<DWORD>(::GetUserDefaultUILanguage()), DWORD{0}}) {
         wchar_t* buffer = nullptr;
         const DWORD n = ::FormatMessageW(kFlags, nullptr, code, language, reinterpret_cast<wchar_t*>(&buffer), 0,
                                          nullptr);

@@ -217,14 +217,18 @@ LRESULT Win32MainWindow::Handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexc
         return 0;
     case WM_NCDESTROY:
         ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        if (g_mainWindow == hwnd) g_mainWindow = nullptr;
         hwnd_.release();
         break;
     }
     return ::DefWindowProcW(hwnd, msg, wp, lp);
 }
 
+// Which axes to centre is said apart from the coordinates: a monitor left of
+// or above the primary has negative ones.
 struct DialogPosition {
     int x, y;
+    bool centreX, centreY;
 };
 
 // Centres the box on its monitor's work area, or puts it where asked.
@@ -234,15 +238,15 @@ HRESULT CALLBACK TaskDialogProc(HWND hwnd, UINT msg, WPARAM, LPARAM, LONG_PTR da
     RECT r;
     ::GetWindowRect(hwnd, &r);
     int x = pos->x, y = pos->y;
-    MONITORINFO mi{};
-    mi.cbSize = sizeof mi;
-    if (::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &mi)) {
+    if (pos->centreX || pos->centreY) {
+        MONITORINFO mi{};
+        mi.cbSize = sizeof mi;
+        if (!::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &mi)) return S_OK;
         const RECT& w = mi.rcWork;
-        if (x < 0) x = w.left + ((w.right - w.left) - (r.right - r.left)) / 2;
-        if (y < 0) y = w.top + ((w.bottom - w.top) - (r.bottom - r.top)) / 2;
+        if (pos->centreX) x = w.left + ((w.right - w.left) - (r.right - r.left)) / 2;
+        if (pos->centreY) y = w.top + ((w.bottom - w.top) - (r.bottom - r.top)) / 2;
     }
-    if (x >= 0 && y >= 0)
-        ::SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     return S_OK;
 }
 
@@ -266,7 +270,7 @@ void SetApplicationIcon(const wchar_t* resourceName) {
 
 void ShowMessageBox(const std::wstring& caption, const std::wstring& text, int x, int y) {
     if (TaskDialogIndirectFn taskDialog = FindTaskDialog()) {
-        DialogPosition pos{x, y};
+        DialogPosition pos{x, y, x == -1, y == -1};
         TASKDIALOGCONFIG config{};
         config.cbSize = sizeof config;
         config.hwndParent = VisibleMainWindow();

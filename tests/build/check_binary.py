@@ -44,7 +44,7 @@ def main(path):
     res = exe.resources()
     manifest = res.get((pefile.RT_MANIFEST, 1), [b''])[0].decode('utf-8')
     check('level="asInvoker"' in manifest and 'uiAccess="false"' in manifest, 'manifest: asInvoker')
-    check('<dpiAwareness' in manifest and '>PerMonitorV2<' in manifest, 'manifest: PerMonitorV2')
+    check('>PerMonitorV2, PerMonitor</dpiAwareness>' in manifest, 'manifest: PerMonitorV2, PerMonitor for 1607')
     check('>true/pm<' in manifest, 'manifest: true/pm for older systems')
     check(re.search(r'name="Microsoft\.Windows\.Common-Controls" version="6\.0\.0\.0"', manifest) is not None,
           'manifest: common controls 6.0.0.0')

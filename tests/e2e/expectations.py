@@ -28,17 +28,22 @@ def expect_completion(report, text, caption='Setup'):
 
 
 # The incomplete-installation message's first line, by language code.
-INCOMPLETE = {0: 'Instalace není dokončena: {} soubor(ů) nelze nainstalovat (první: {})',
+INCOMPLETE = {0: 'Instalace není dokončena. Počet souborů, které nelze nainstalovat: {} (první: {})',
               1: 'Installation incomplete: {} file(s) could not be installed (first: {})',
-              2: 'Installation unvollständig: {} Datei(en) konnten nicht installiert werden (erste: {})',
+              2: 'Installation unvollständig. Nicht installierte Dateien: {} (erste: {})',
               4: 'Установка не завершена: не удалось установить файлов: {} (первый: {})'}
-# Wine's own (English) texts for the system's error codes.
-WINE_ERROR = {2: 'File not found.', 3: 'Path not found.', 5: 'Access denied.', 32: 'Sharing violation.'}
+# Wine's own texts for the system's error codes, by the installation's language:
+# the reason is asked for in that language first.
+WINE_ERROR = {1: {2: 'File not found.', 3: 'Path not found.', 5: 'Access denied.', 32: 'Sharing violation.'},
+              0: {2: 'Soubor nebyl nalezen.', 5: 'Přístup odepřen.'},
+              4: {5: 'Доступ запрещён.'}}
 
 
-def incomplete(count, first, name, error, language=1):
-    """The whole text: count and first target, then the failed name and the system's reason."""
-    return INCOMPLETE[language].format(count, first) + f'\n{name}: {WINE_ERROR[error]}'
+def incomplete(count, first, error, missing_source=None, language=1):
+    """The whole text: count and first target, then the system's reason, after
+    the source's name when the source was missing."""
+    reason = WINE_ERROR[language][error]
+    return INCOMPLETE[language].format(count, first) + '\n' + (f'{missing_source}: {reason}' if missing_source else reason)
 
 
 def expect_error(report, text, caption='Setup'):

@@ -160,8 +160,8 @@ def empty_folder_says_setup_ran_in_the_wrong_folder(s):
     where Setup was started instead of naming a file; no language file: Czech."""
     s.put_installer()
     expect_error(s.run(), INCOMPLETE[0].format(33, 'C:\\Orvo_Tool\\Kesmark.pdf') + '\n' +
-                 f'Setup je nutné spustit ze složky, ve které jsou instalační soubory; byl spuštěn ve složce '
-                 f'{s.win(s.dist)}.')
+                 f'Instalační program je nutné spustit ze složky s instalačními soubory; byl spuštěn ve složce '
+                 f'„{s.win(s.dist)}“.')
     for folder in (PROGRAM, DATA, f'{DATA}\\DBZ', f'{DATA}\\Dokum', f'{DATA}\\Program'):
         expect(s.c(folder).is_dir(), True, folder)
 
@@ -197,22 +197,34 @@ def upgrade_started_elsewhere(s):
 
 incomplete_message_scenario(
     'czech_missing_data_list_names_its_source', 0, lambda s: (s.dist / 'Data/QKV.txt').unlink(),
-    lambda s, _: incomplete(1, f'{DATA}\\DBZ\\QKV.txt', 'Data\\QKV.txt', 2, language=0))
+    lambda s, _: incomplete(1, f'{DATA}\\DBZ\\QKV.txt', 2, 'Data\\QKV.txt', language=0))
 incomplete_message_scenario(
     'russian_read_only_target_gives_the_reason', 4, read_only_target,
-    lambda s, _: incomplete(1, f'{DATA}\\DBZ\\QKV.txt', 'Data\\QKV.txt', 5, language=4), unprivileged=True)
+    lambda s, _: incomplete(1, f'{DATA}\\DBZ\\QKV.txt', 5, language=4), unprivileged=True)
 incomplete_message_scenario(
     'german_upgrade_started_elsewhere_names_both_folders', 2, upgrade_started_elsewhere,
     lambda s, elsewhere: INCOMPLETE[2].format(29, 'C:\\Orvo_Tool\\Kesmark.pdf') + '\n' +
-    f'Setup muss aus dem Ordner gestartet werden, in dem die Installationsdateien liegen; gestartet wurde es in '
-    f'{s.win(elsewhere)}, die Dateien liegen aber in {s.win(s.dist)}.')
+    f'Setup muss aus dem Ordner gestartet werden, in dem sich die Installationsdateien befinden; es wurde im Ordner '
+    f'„{s.win(elsewhere)}“ gestartet, die Dateien befinden sich aber im Ordner „{s.win(s.dist)}“.')
+
+
+@scenario
+def english_installation_started_elsewhere_speaks_english(s):
+    """No language file where Setup was started, so the installation itself
+    speaks Czech; the message takes the language of the files beside Setup."""
+    s.put_distribution(language=1)
+    s.cwd = s.drive_c / 'elsewhere'
+    s.cwd.mkdir()
+    expect_error(s.run(), INCOMPLETE[1].format(33, 'C:\\Orvo_Tool\\Kesmark.pdf') + '\n' +
+                 f'Setup must be started from the folder that holds the installation files; it was started in '
+                 f'“{s.win(s.cwd)}”, but the files are in “{s.win(s.dist)}”.')
 
 
 @scenario
 def data_folder_present_as_a_file(s):
     s.put_distribution()
     s.c(DATA).write_bytes(b'not a folder')
-    expect_error(s.run(), incomplete(22, f'{DATA}\\Dokum\\Orvo Tool CZ.pdf', 'Orvo Tool CZ.pdf', 3))
+    expect_error(s.run(), incomplete(22, f'{DATA}\\Dokum\\Orvo Tool CZ.pdf', 3))
     expect(s.c(DATA).read_bytes(), b'not a folder', 'the file in the way')
     expect(s.c(f'{PROGRAM}\\Orvo Tool.exe').exists(), True, 'program installed')
     expect_desktop(s, 'Orvo Tool EN.pdf')

@@ -48,7 +48,7 @@ short_language_file_scenario('failed_run_honours_maximized_start', b'', 'max',
 @scenario
 def no_language_file_reads_czech_and_reports_the_missing_file(s):
     s.put_distribution(without=['dLangv.dat'])
-    expect_error(s.run(), incomplete(1, 'C:\\Orvo_Tool\\dLangv.dat', 'dLangv.dat', 2, language=0))
+    expect_error(s.run(), incomplete(1, 'C:\\Orvo_Tool\\dLangv.dat', 2, 'dLangv.dat', language=0))
     expect((s.desktop / 'Orvo Tool CZ.pdf').exists(), True, 'Czech PDF on the desktop')
 
 

@@ -55,7 +55,7 @@ TEST(IncompleteText, EveryLanguageHasEachLineAndOtherCodesFallBackToEnglish) {
         const wchar_t* placeholders;
     } lines[] = {{IncompleteLine::Failures, L"%d%s"},
                  {IncompleteLine::WrongFolder, L"%s"},
-                 {IncompleteLine::WrongFolderSetupIn, L"%s%s"}};
+                 {IncompleteLine::FilesAreIn, L"%s"}};
     for (const auto& l : lines) {
         std::set<std::wstring> distinct;
         for (int code = 0; code < kLanguageCount; ++code) {
@@ -72,6 +72,31 @@ TEST(IncompleteText, EveryLanguageHasEachLineAndOtherCodesFallBackToEnglish) {
     }
     EXPECT_STREQ(IncompleteText(1, IncompleteLine::Failures),
                  L"Installation incomplete: %d file(s) could not be installed (first: %s)");
+    // The system's reasons in the same language: cs-CZ, en-US, de-DE, sv-SE, ru-RU.
+    const std::uint16_t ids[] = {0x0405, 0x0409, 0x0407, 0x041D, 0x0419};
+    for (int code = 0; code < kLanguageCount; ++code) EXPECT_EQ(LanguageId(code), ids[code]) << code;
+    for (int code : {-1, 5, INT32_MIN}) EXPECT_EQ(LanguageId(code), 0x0409) << code;
+}
+
+// The box ends its text with a period; after a folder it would read as part
+// of the path ("C:\."), so every folder stands in quotation marks.
+TEST(IncompleteText, TheFinalPeriodNeverFollowsAFolder) {
+    const std::wstring here = L"C:\\", own = L"D:\\dist";
+    for (int code = 0; code < kLanguageCount; ++code) {
+        const std::wstring single = Format(IncompleteText(code, IncompleteLine::WrongFolder), {here});
+        const std::wstring both = single + Format(IncompleteText(code, IncompleteLine::FilesAreIn), {own});
+        for (const std::wstring& line : {single, both}) {
+            const std::wstring shown = WithFinalPeriod(line);
+            for (const std::wstring& folder : {here, own}) {
+                const auto at = shown.find(folder);
+                if (at == std::wstring::npos) continue;
+                const wchar_t after = shown[at + folder.size()];
+                EXPECT_TRUE(after == L'”' || after == L'“' || after == L'»') << code << " after " << folder.size();
+            }
+            EXPECT_EQ(shown.back(), L'.') << code;
+        }
+        EXPECT_NE(both.find(own), std::wstring::npos) << code;
+    }
 }
 
 TEST(CompletionMessageText, IsVerbatimForEachLanguageAndEmptyOutsideTheTable) {

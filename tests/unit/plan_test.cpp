@@ -10,6 +10,8 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <set>
 
 #include "app/Errors.h"
 #include "app/InstallPlan.h"
@@ -143,9 +145,120 @@ TEST(PlanRunner, RunsTheSequenceStepsInOrderAndCountsWithoutGlobalState) {
     EXPECT_EQ(sequence.calls.back(), "report-incomplete folder language");  // no completion box, no quit
     EXPECT_EQ(sequence.report.failures, 1);
     EXPECT_EQ(sequence.report.firstTarget, L"C:\\Orvo_Tool Data\\DBZ\\QKV.txt");
-    EXPECT_EQ(sequence.report.firstName, L"Data\\QKV.txt");
+    EXPECT_EQ(sequence.report.missingSource, L"Data\\QKV.txt");
     EXPECT_EQ(sequence.report.firstError, static_cast<std::uint32_t>(ENOENT));  // taken where the copy failed
     EXPECT_FALSE(sequence.report.noSourceFound);
+}
+
+// File operations as Windows documents them, in memory, for two rules Wine
+// does not follow: the read-only attribute covers every stream of a file, so
+// a read-only file's zone mark cannot be deleted; and a file deleted while
+// another process holds it with delete sharing stays listed until it lets go.
+class DocumentedFiles final : public FileSystem {
+public:
+    struct File {
+        bool readOnly = false, zoneMark = false, heldWithDeleteSharing = false;
+    };
+    std::map<std::wstring, File> files;
+    std::set<std::wstring> folders, deletePending;
+
+    bool FileExists(const std::wstring& path) override { return files.count(path) || deletePending.count(path); }
+    bool DirectoryExists(const std::wstring& path) override { return folders.count(path) > 0; }
+    bool CreateDir(const std::wstring& path) override { return folders.insert(path).second || Fail(183); }
+    bool DeleteFile(const std::wstring& path) override {
+        if (deletePending.count(path)) return Fail(fileops::kErrorAccessDenied);
+        const auto it = files.find(path);
+        if (it == files.end()) return Fail(fileops::kErrorFileNotFound);
+        if (it->second.readOnly) return Fail(fileops::kErrorAccessDenied);
+        if (it->second.heldWithDeleteSharing) deletePending.insert(path);
+        files.erase(it);
+        return true;
+    }
+    bool CopyFile(const std::wstring& source, const std::wstring& target) override {
+        const auto from = files.find(source);
+        if (from == files.end()) return Fail(fileops::kErrorFileNotFound);
+        const auto to = files.find(target);
+        if (deletePending.count(target) || (to != files.end() && to->second.readOnly))
+            return Fail(fileops::kErrorAccessDenied);
+        files[target] = {from->second.readOnly, from->second.zoneMark, false};  // attributes and streams travel
+        return true;
+    }
+    bool MakeWritable(const std::wstring& path) override {
+        const auto it = files.find(path);
+        if (it == files.end()) return Fail(fileops::kErrorFileNotFound);
+        it->second.readOnly = false;
+        return true;
+    }
+    bool DropZoneMark(const std::wstring& path) override {
+        const auto it = files.find(path);
+        if (it == files.end() || !it->second.zoneMark) return true;
+        if (it->second.readOnly) return Fail(fileops::kErrorAccessDenied);
+        it->second.zoneMark = false;
+        return true;
+    }
+    std::uint32_t LastError() override { return lastError_; }
+    void LetGo() { deletePending.clear(); }  // the other process closes its handle
+
+private:
+    bool Fail(std::uint32_t error) {
+        lastError_ = error;
+        return false;
+    }
+    std::uint32_t lastError_ = 0;
+};
+
+// A distribution extracted from a download on read-only media, and an older
+// list that an indexer holds: both installations complete, twice.
+TEST(PlanRunner, FollowsWindowsRulesForMarkedReadOnlySourcesAndHeldNames) {
+    const struct {
+        const char* what;
+        DocumentedFiles::File sources, rakoviny;
+    } cases[] = {
+        {"read-only sources with a zone mark", {true, true, false}, {}},
+        {"Rakoviny.txt held with delete sharing", {}, {false, false, true}},
+    };
+    const std::wstring rakoviny = L"C:\\Orvo_Tool Data\\DBZ\\Rakoviny.txt";
+    for (const auto& c : cases) {
+        Sandbox box;
+        Recorder sequence(box);
+        DocumentedFiles files;
+        for (const Step& step : InstallPlan())
+            if (step.source) files.files[step.source] = c.sources;
+        PlanRunner runner(files);
+        for (const char* run : {"installation", "upgrade"}) {
+            files.files[rakoviny] = c.rakoviny;
+            runner.Reset();
+            EXPECT_NO_THROW(runner.Run(InstallPlan(), sequence)) << c.what << ", " << run;
+            EXPECT_EQ(runner.Report().failures, 0) << c.what << ", " << run;
+            for (const Step& step : InstallPlan()) {
+                if (!step.source) continue;
+                const DocumentedFiles::File& installed = files.files.at(step.target);
+                EXPECT_FALSE(installed.readOnly || installed.zoneMark) << c.what << ", " << run;
+            }
+            files.LetGo();
+        }
+    }
+}
+
+// The first line names the target; the second names the source only when it
+// was missing, and a code of 0 is no reason to show.
+TEST(IncompleteMessage, NamesTheSideThatFailedAndNoReasonWithoutACode) {
+    Sandbox box;
+    WriteDistribution(1);
+    Languagem = 1;
+    const std::wstring first =
+        L"Installation incomplete: 1 file(s) could not be installed (first: C:\\Orvo_Tool Data\\DBZ\\QKV.txt)";
+    const struct {
+        const wchar_t* missingSource;
+        std::uint32_t error;
+        std::wstring text;
+    } cases[] = {
+        {L"Data\\QKV.txt", ENOENT, first + L"\nData\\QKV.txt: No such file or directory"},
+        {L"", EACCES, first + L"\nPermission denied"},
+        {L"", 0, first},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IncompleteMessage({1, L"C:\\Orvo_Tool Data\\DBZ\\QKV.txt", c.missingSource, c.error, false}), c.text);
 }
 
 // The guard itself: what a run leaves at the host's / is removed, and the
@@ -171,6 +284,12 @@ TEST(DisplayName, KeepsNamesUpToMaxPathAndShortensLongerOnes) {
     EXPECT_EQ(shown.substr(0, 60), longer.substr(0, 60));
     EXPECT_EQ(shown.substr(60, 3), L"...");
     EXPECT_EQ(shown.substr(63), longer.substr(longer.size() - 60));
+
+    // A surrogate pair at either cut is never split: the half pair goes with its other half.
+    const std::wstring pair = L"\xD83D\xDCC4";
+    const std::wstring astral = std::wstring(59, L'c') + pair + std::wstring(200, L'd') + pair + std::wstring(59, L'e');
+    const std::wstring cut = DisplayName(astral);
+    EXPECT_EQ(cut, std::wstring(59, L'c') + L"..." + std::wstring(59, L'e'));
 }
 
 TEST(LanguagePdf, FollowsTheLanguageCode) {
@@ -203,7 +322,7 @@ TEST_F(Installation, AMissingSourceIsReportedAndTheRestStillInstalled) {
 
 // Nothing of the distribution here: the language is Czech, and the message
 // says where Setup was started instead of naming one missing file.
-TEST_F(Installation, AnEmptyFolderCreatesTheFoldersAndSaysSetupRanInTheWrongFolder) {
+TEST_F(Installation, AnEmptyFolderSaysSetupRanInTheWrongFolderAndAFolderWithASourceDoesNot) {
     EXPECT_EQ(Run(), 1);
     for (const char* folder : {"Orvo_Tool", "Orvo_Tool Data/DBZ", "Orvo_Tool Data/Dokum", "Orvo_Tool Data/Program"})
         EXPECT_TRUE(Exists(box_.C(folder))) << folder;
@@ -213,9 +332,21 @@ TEST_F(Installation, AnEmptyFolderCreatesTheFoldersAndSaysSetupRanInTheWrongFold
         if (c == '/') c = '\\';
     // 28 files of the plan, 2 shortcuts, the PDF and 2 programs
     EXPECT_EQ(Errors(),
-              "unit_tests\nInstalace není dokončena: 33 soubor(ů) nelze nainstalovat "
-              "(první: C:\\Orvo_Tool\\Kesmark.pdf)\nSetup je nutné spustit ze složky, ve které jsou instalační "
-              "soubory; byl spuštěn ve složce " + here + ".\n[OK]\n");
+              "unit_tests\nInstalace není dokončena. Počet souborů, které nelze nainstalovat: 33 "
+              "(první: C:\\Orvo_Tool\\Kesmark.pdf)\nInstalační program je nutné spustit ze složky s instalačními "
+              "soubory; byl spuštěn ve složce „" + here + "“.\n[OK]\n");
+    console_.Clear();
+
+    // An upgrade from a folder that holds only the kept lists: a source is
+    // here, so the first failed file is named, not the folder.
+    WriteDistribution(1);
+    ASSERT_EQ(Run(), 0) << Errors();
+    for (const std::string& file : DistributionFiles())
+        if (file != "Data/Power.txt" && file != "Data/PowerEN.txt") ::unlink(box_.Dist(file).c_str());
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(Errors(),
+              "unit_tests\nInstallation incomplete: 29 file(s) could not be installed "
+              "(first: C:\\Orvo_Tool\\Kesmark.pdf)\nData\\Kesmark.pdf: No such file or directory.\n[OK]\n");
 }
 
 TEST_F(Installation, ADataFolderThatIsAFileFailsItsFilesOnly) {
@@ -225,7 +356,7 @@ TEST_F(Installation, ADataFolderThatIsAFileFailsItsFilesOnly) {
     EXPECT_EQ(ReadFile(box_.C("Orvo_Tool Data")), "not a folder");
     EXPECT_EQ(Errors(),
               "unit_tests\nInstallation incomplete: 22 file(s) could not be installed "
-              "(first: C:\\Orvo_Tool Data\\Dokum\\Orvo Tool CZ.pdf)\nOrvo Tool CZ.pdf: Not a directory.\n[OK]\n");
+              "(first: C:\\Orvo_Tool Data\\Dokum\\Orvo Tool CZ.pdf)\nNot a directory.\n[OK]\n");
     EXPECT_TRUE(Exists(box_.C("Orvo_Tool/Orvo Tool.exe")));
     EXPECT_TRUE(Exists(box_.Desktop("Orvo Tool EN.pdf")));
 }
@@ -241,7 +372,7 @@ TEST_F(Installation, ReadOnlyTargetsCountButKeptAndAbsentFilesDoNot) {
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(Errors(),
               "unit_tests\nInstallation incomplete: 2 file(s) could not be installed "
-              "(first: C:\\Orvo_Tool Data\\DBZ\\QKV.txt)\nData\\QKV.txt: Permission denied.\n[OK]\n");
+              "(first: C:\\Orvo_Tool Data\\DBZ\\QKV.txt)\nPermission denied.\n[OK]\n");
     EXPECT_EQ(ReadFile(box_.C("Orvo_Tool Data/DBZ/Power.txt")), "kept");
     EXPECT_EQ(ReadFile(box_.C("Orvo_Tool Data/DBZ/QKV.txt")), "locked");
 }
@@ -270,13 +401,13 @@ TEST_F(Installation, FoldersInTheWayAndAMissingDataFolderAreReported) {
         const char* message;
     } cases[] = {
         {"program folder is a file", [](const Sandbox& b) { WriteFile(b.C("Orvo_Tool"), "x"); },
-         "8 file(s) could not be installed (first: C:\\Orvo_Tool\\Kesmark.pdf)\nData\\Kesmark.pdf: Not a directory."},
+         "8 file(s) could not be installed (first: C:\\Orvo_Tool\\Kesmark.pdf)\nNot a directory."},
         {"DBZ is a file", [](const Sandbox& b) { WriteFile(b.C("Orvo_Tool Data/DBZ"), "x"); },
-         "7 file(s) could not be installed (first: C:\\Orvo_Tool Data\\DBZ\\Power.txt)\nData\\Power.txt: Not a directory."},
+         "7 file(s) could not be installed (first: C:\\Orvo_Tool Data\\DBZ\\Power.txt)\nNot a directory."},
         {"no Data folder", [](const Sandbox& b) { std::filesystem::remove_all(b.Dist("Data")); },
          "24 file(s) could not be installed (first: C:\\Orvo_Tool\\Kesmark.pdf)\nData\\Kesmark.pdf: No such file or directory."},
         {"relative desktop", [](const Sandbox& b) { b.SetUserDirs("XDG_DESKTOP_DIR=\"Plocha\"\n"); },
-         "3 file(s) could not be installed (first: Plocha\\Orvo Tool.lnk)\nOrvo Tool.lnk: No such file or directory."},
+         "3 file(s) could not be installed (first: Plocha\\Orvo Tool.lnk)\nNo such file or directory."},
     };
     for (const auto& c : cases) {
         Sandbox box;
