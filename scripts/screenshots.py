@@ -73,12 +73,25 @@ def incomplete(language):
 
 
 def wrong_folder():
-    """A first installation started elsewhere finds no language file: Czech."""
-    s = scenario.Scenario('shots-wrong-folder')
+    """Started in the wrong folder, three ways: an English distribution started
+    from elsewhere names both folders in English (the language beside Setup);
+    Setup.exe alone names one folder, in Czech without any language file, and
+    in English after an English installation."""
+    s = scenario.Scenario('shots-started-elsewhere')
     s.put_distribution(language=1)
     s.cwd = s.drive_c / 'elsewhere'
     s.cwd.mkdir()
+    keep(s, s.run(quiet=True, check=False), 'incomplete-started-elsewhere-en')
+    s = scenario.Scenario('shots-wrong-folder-cs')
+    s.put_installer()
     keep(s, s.run(quiet=True, check=False), 'incomplete-wrong-folder-cs')
+    s = scenario.Scenario('shots-wrong-folder-en')
+    s.put_distribution(language=1)
+    s.run(quiet=True)
+    s.dist = s.drive_c / 'setup-alone'
+    s.dist.mkdir()
+    s.put_installer()
+    keep(s, s.run(quiet=True, check=False), 'incomplete-wrong-folder-en')
 
 
 def main():
