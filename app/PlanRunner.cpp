@@ -12,10 +12,11 @@ public:
     bool FileExists(const std::wstring& path) override { return fileops::FileExists(path); }
     bool DirectoryExists(const std::wstring& path) override { return fileops::DirectoryExists(path); }
     bool CreateDir(const std::wstring& path) override { return fileops::CreateDir(path); }
-    bool DeleteFile(const std::wstring& path) override { return fileops::DeleteFile(path); }
-    bool CopyFile(const std::wstring& source, const std::wstring& target) override {
+    bool RemoveFile(const std::wstring& path) override { return fileops::DeleteFile(path); }
+    bool CopyOver(const std::wstring& source, const std::wstring& target) override {
         return fileops::CopyFileW(source, target, false);
     }
+    bool OpensForReading(const std::wstring& path) override { return fileops::OpensForReading(path); }
     bool MakeWritable(const std::wstring& path) override { return fileops::MakeWritable(path); }
     bool DropZoneMark(const std::wstring& path) override { return fileops::DropZoneMark(path); }
     std::uint32_t LastError() override { return fileops::LastError(); }
@@ -82,9 +83,10 @@ void PlanRunner::RunStep(const Step& step, SequenceSteps& sequence) {
 // A copy takes its source's attributes and streams. Read-only media would
 // make every installed file read-only and block every later upgrade, and the
 // attribute must go before the download's zone mark can: it covers every
-// stream of the file. A mark that stays is no failed copy.
+// stream of the file. A mark that stays is no failed copy. A failure is the
+// source's when it is missing or will not open, else the target's.
 void PlanRunner::Copy(const std::wstring& source, const std::wstring& target) {
-    const bool copied = files_->CopyFile(source, target);
+    const bool copied = files_->CopyOver(source, target);
     const std::uint32_t error = copied ? 0 : files_->LastError();
     if (copied) {
         files_->MakeWritable(target);
@@ -93,23 +95,24 @@ void PlanRunner::Copy(const std::wstring& source, const std::wstring& target) {
     ++copies_;
     const bool sourceMissing = !copied && !files_->FileExists(source);
     if (sourceMissing) ++missingSources_;
-    Count(copied, sourceMissing ? source : std::wstring(), target, error);
+    const bool sourceFailed = sourceMissing || (!copied && !files_->OpensForReading(source));
+    Count(copied, sourceFailed ? source : std::wstring(), target, error);
 }
 
 // An older copy that is not there is no failure; one that stays is. A name
 // that another process holds open with delete sharing stays listed until it
 // lets go, although the deletion succeeded.
 void PlanRunner::Remove(const std::wstring& target) {
-    const bool deleted = files_->DeleteFile(target);
+    const bool deleted = files_->RemoveFile(target);
     const std::uint32_t error = deleted ? 0 : files_->LastError();
     Count(deleted || (!files_->FileExists(target) && !files_->DirectoryExists(target)), std::wstring(), target,
           error);
 }
 
-void PlanRunner::Count(bool ok, const std::wstring& missingSource, const std::wstring& target, std::uint32_t error) {
+void PlanRunner::Count(bool ok, const std::wstring& failedSource, const std::wstring& target, std::uint32_t error) {
     if (ok) return;
     if (report_.failures++ > 0) return;
     report_.firstTarget = target;
-    report_.missingSource = missingSource;
+    report_.failedSource = failedSource;
     report_.firstError = error;
 }

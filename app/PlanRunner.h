@@ -11,7 +11,7 @@
 struct FailureReport {
     int failures = 0;
     std::wstring firstTarget;      // the first failed file's target
-    std::wstring missingSource;    // its source as the plan names it, when that was missing
+    std::wstring failedSource;     // its source as the plan names it, when the source was at fault
     std::uint32_t firstError = 0;  // the system's code, taken where the call failed; 0 unknown
     bool noSourceFound = false;    // copies were tried, and every one lacked its source
 };
@@ -23,8 +23,9 @@ public:
     virtual bool FileExists(const std::wstring& path) = 0;
     virtual bool DirectoryExists(const std::wstring& path) = 0;
     virtual bool CreateDir(const std::wstring& path) = 0;
-    virtual bool DeleteFile(const std::wstring& path) = 0;
-    virtual bool CopyFile(const std::wstring& source, const std::wstring& target) = 0;
+    virtual bool RemoveFile(const std::wstring& path) = 0;
+    virtual bool CopyOver(const std::wstring& source, const std::wstring& target) = 0;
+    virtual bool OpensForReading(const std::wstring& path) = 0;
     virtual bool MakeWritable(const std::wstring& path) = 0;
     virtual bool DropZoneMark(const std::wstring& path) = 0;
     virtual std::uint32_t LastError() = 0;
@@ -71,7 +72,7 @@ private:
     void RunStep(const Step& step, SequenceSteps& sequence);
     void Copy(const std::wstring& source, const std::wstring& target);
     void Remove(const std::wstring& target);
-    void Count(bool ok, const std::wstring& missingSource, const std::wstring& target, std::uint32_t error);
+    void Count(bool ok, const std::wstring& failedSource, const std::wstring& target, std::uint32_t error);
 
     FileSystem* files_;
     FailureReport report_;

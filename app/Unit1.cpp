@@ -136,12 +136,12 @@ int MessageLanguage() {
 }
 
 // What went wrong with the first file: the source's name only when the
-// source was missing, since the first line already names the target.
+// source was at fault, since the first line already names the target.
 std::wstring ReasonLine(const FailureReport& report, int language) {
     if (report.firstError == 0) return L"";
     const std::wstring reason = fileops::ErrorText(report.firstError, LanguageId(language));
-    if (report.missingSource.empty()) return reason;
-    return DisplayName(report.missingSource) + L": " + reason;
+    if (report.failedSource.empty()) return reason;
+    return DisplayName(report.failedSource) + L": " + reason;
 }
 
 }  // namespace

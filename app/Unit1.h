@@ -48,7 +48,8 @@ void ReadLanguage();
 void DetectOutcome();
 std::wstring CompletionMessageText(int volba);
 void ShowCompletion();
-// The incomplete-installation error, in the installation's language.
+// The incomplete-installation error, in the installation's language, or in that of
+// the language file beside Setup.exe when the current folder has none.
 std::wstring IncompleteMessage(const FailureReport& report);
 std::wstring GetDesktopDir();
 // DesktopFolder, read afresh, followed by `name` (which begins with a backslash).

@@ -30,6 +30,8 @@ bool DeleteFile(const std::wstring& path);
 // Replaces an existing target unless failIfExists; attributes and streams
 // travel with the file; a read-only target makes the copy fail.
 bool CopyFileW(const std::wstring& source, const std::wstring& target, bool failIfExists);
+// True when the file opens for reading as a copy opens its source.
+bool OpensForReading(const std::wstring& path);
 // Clears the read-only attribute (on POSIX: gives the owner write permission).
 bool MakeWritable(const std::wstring& path);
 // Removes the download's zone mark (the Zone.Identifier stream). True when no

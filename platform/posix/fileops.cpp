@@ -136,6 +136,10 @@ bool CopyFileW(const std::wstring& source, const std::wstring& target, bool fail
     return ::close(out.release()) == 0;
 }
 
+bool OpensForReading(const std::wstring& path) {
+    return Fd(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC)).get() >= 0;
+}
+
 bool MakeWritable(const std::wstring& path) {
     const std::string p = NativePath(path);
     struct stat st;

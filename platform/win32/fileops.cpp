@@ -81,6 +81,13 @@ bool CopyFileW(const std::wstring& source, const std::wstring& target, bool fail
     return ::CopyFileW(source.c_str(), target.c_str(), failIfExists ? TRUE : FALSE) != FALSE;
 }
 
+// The sharing CopyFileW asks for its source: another writer stops it.
+bool OpensForReading(const std::wstring& path) {
+    return static_cast<bool>(win32::UniqueFile(::CreateFileW(path.c_str(), GENERIC_READ,
+                                                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+}
+
 bool MakeWritable(const std::wstring& path) {
     const DWORD attrs = ::GetFileAttributesW(path.c_str());
     if (attrs == INVALID_FILE_ATTRIBUTES) return false;
@@ -88,10 +95,13 @@ bool MakeWritable(const std::wstring& path) {
     return ::SetFileAttributesW(path.c_str(), attrs & ~FILE_ATTRIBUTE_READONLY) != FALSE;
 }
 
-// A volume without streams, or a name too long for the stream's suffix, has
-// no mark to drop.
+// A volume without streams has no mark to drop. A name that the stream's
+// suffix takes past MAX_PATH is asked for in its long form.
 bool DropZoneMark(const std::wstring& path) {
-    if (::DeleteFileW((path + L":Zone.Identifier").c_str()) != FALSE) return true;
+    std::wstring stream = path + L":Zone.Identifier";
+    const bool drivePath = path.size() > 2 && path[1] == L':' && path[2] == L'\\';
+    if (stream.size() >= MAX_PATH && drivePath) stream = L"\\\\?\\" + stream;
+    if (::DeleteFileW(stream.c_str()) != FALSE) return true;
     switch (::GetLastError()) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
@@ -115,9 +125,9 @@ std::wstring ErrorText(std::uint32_t code, std::uint16_t languageId) {
         wchar_t* buffer = nullptr;
         const DWORD n = ::FormatMessageW(kFlags, nullptr, code, language, reinterpret_cast<wchar_t*>(&buffer), 0,
                                          nullptr);
+        const win32::UniqueLocalText owned(buffer);
         if (n == 0) continue;
         std::wstring text(buffer, n);
-        ::LocalFree(buffer);
         while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
             text.pop_back();
         return text;

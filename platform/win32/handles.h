@@ -74,6 +74,12 @@ struct WindowTraits {
     static void Close(Handle h) noexcept { ::DestroyWindow(h); }
 };
 
+struct LocalTextTraits {
+    using Handle = wchar_t*;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { ::LocalFree(h); }
+};
+
 using UniqueFile = UniqueAny<FileTraits>;
 using UniqueFind = UniqueAny<FindTraits>;
 using UniqueKey = UniqueAny<KeyTraits>;
@@ -81,5 +87,6 @@ using UniqueModule = UniqueAny<ModuleTraits>;
 using UniqueFont = UniqueAny<FontTraits>;
 using UniqueIcon = UniqueAny<IconTraits>;
 using UniqueWindow = UniqueAny<WindowTraits>;
+using UniqueLocalText = UniqueAny<LocalTextTraits>;  // what FORMAT_MESSAGE_ALLOCATE_BUFFER hands back
 
 }  // namespace win32

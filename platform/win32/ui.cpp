@@ -46,6 +46,14 @@ UINT DpiOf(HWND hwnd) {
     return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 
+// Per-monitor awareness of the first kind (Windows 10 1607) scales the title
+// bar only when asked, during WM_NCCREATE; the second kind does it anyway.
+void EnableNonClientScaling(HWND hwnd) {
+    using EnableFn = BOOL(WINAPI*)(HWND);
+    static const auto enable = SystemFunction<EnableFn>(L"user32.dll", "EnableNonClientDpiScaling");
+    if (enable) enable(hwnd);
+}
+
 RECT OuterRect(int clientWidth, int clientHeight, DWORD style, DWORD exStyle, UINT dpi) {
     using AdjustForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
     static const auto adjust =
@@ -189,6 +197,7 @@ LRESULT CALLBACK Win32MainWindow::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
     if (msg == WM_NCCREATE) {
         auto* create = reinterpret_cast<const CREATESTRUCTW*>(lp);
         ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        EnableNonClientScaling(hwnd);
     }
     auto* self = reinterpret_cast<Win32MainWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (!self) return ::DefWindowProcW(hwnd, msg, wp, lp);

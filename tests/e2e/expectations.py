@@ -31,11 +31,13 @@ def expect_completion(report, text, caption='Setup'):
 INCOMPLETE = {0: 'Instalace není dokončena. Počet souborů, které nelze nainstalovat: {} (první: {})',
               1: 'Installation incomplete: {} file(s) could not be installed (first: {})',
               2: 'Installation unvollständig. Nicht installierte Dateien: {} (erste: {})',
+              3: 'Installationen är ofullständig: {} fil(er) kunde inte installeras (första: {})',
               4: 'Установка не завершена: не удалось установить файлов: {} (первый: {})'}
 # Wine's own texts for the system's error codes, by the installation's language:
 # the reason is asked for in that language first.
 WINE_ERROR = {1: {2: 'File not found.', 3: 'Path not found.', 5: 'Access denied.', 32: 'Sharing violation.'},
               0: {2: 'Soubor nebyl nalezen.', 5: 'Přístup odepřen.'},
+              3: {5: 'Åtkomst nekad.'},
               4: {5: 'Доступ запрещён.'}}
 
 

@@ -202,6 +202,9 @@ incomplete_message_scenario(
     'russian_read_only_target_gives_the_reason', 4, read_only_target,
     lambda s, _: incomplete(1, f'{DATA}\\DBZ\\QKV.txt', 5, language=4), unprivileged=True)
 incomplete_message_scenario(
+    'swedish_unreadable_source_is_named', 3, lambda s: (s.dist / 'Data/QKV.txt').chmod(0),
+    lambda s, _: incomplete(1, f'{DATA}\\DBZ\\QKV.txt', 5, 'Data\\QKV.txt', language=3), unprivileged=True)
+incomplete_message_scenario(
     'german_upgrade_started_elsewhere_names_both_folders', 2, upgrade_started_elsewhere,
     lambda s, elsewhere: INCOMPLETE[2].format(29, 'C:\\Orvo_Tool\\Kesmark.pdf') + '\n' +
     f'Setup muss aus dem Ordner gestartet werden, in dem sich die Installationsdateien befinden; es wurde im Ordner '

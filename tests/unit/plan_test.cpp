@@ -145,7 +145,7 @@ TEST(PlanRunner, RunsTheSequenceStepsInOrderAndCountsWithoutGlobalState) {
     EXPECT_EQ(sequence.calls.back(), "report-incomplete folder language");  // no completion box, no quit
     EXPECT_EQ(sequence.report.failures, 1);
     EXPECT_EQ(sequence.report.firstTarget, L"C:\\Orvo_Tool Data\\DBZ\\QKV.txt");
-    EXPECT_EQ(sequence.report.missingSource, L"Data\\QKV.txt");
+    EXPECT_EQ(sequence.report.failedSource, L"Data\\QKV.txt");
     EXPECT_EQ(sequence.report.firstError, static_cast<std::uint32_t>(ENOENT));  // taken where the copy failed
     EXPECT_FALSE(sequence.report.noSourceFound);
 }
@@ -165,7 +165,7 @@ public:
     bool FileExists(const std::wstring& path) override { return files.count(path) || deletePending.count(path); }
     bool DirectoryExists(const std::wstring& path) override { return folders.count(path) > 0; }
     bool CreateDir(const std::wstring& path) override { return folders.insert(path).second || Fail(183); }
-    bool DeleteFile(const std::wstring& path) override {
+    bool RemoveFile(const std::wstring& path) override {
         if (deletePending.count(path)) return Fail(fileops::kErrorAccessDenied);
         const auto it = files.find(path);
         if (it == files.end()) return Fail(fileops::kErrorFileNotFound);
@@ -174,7 +174,7 @@ public:
         files.erase(it);
         return true;
     }
-    bool CopyFile(const std::wstring& source, const std::wstring& target) override {
+    bool CopyOver(const std::wstring& source, const std::wstring& target) override {
         const auto from = files.find(source);
         if (from == files.end()) return Fail(fileops::kErrorFileNotFound);
         const auto to = files.find(target);
@@ -183,6 +183,7 @@ public:
         files[target] = {from->second.readOnly, from->second.zoneMark, false};  // attributes and streams travel
         return true;
     }
+    bool OpensForReading(const std::wstring& path) override { return files.count(path) > 0; }
     bool MakeWritable(const std::wstring& path) override {
         const auto it = files.find(path);
         if (it == files.end()) return Fail(fileops::kErrorFileNotFound);
@@ -249,7 +250,7 @@ TEST(IncompleteMessage, NamesTheSideThatFailedAndNoReasonWithoutACode) {
     const std::wstring first =
         L"Installation incomplete: 1 file(s) could not be installed (first: C:\\Orvo_Tool Data\\DBZ\\QKV.txt)";
     const struct {
-        const wchar_t* missingSource;
+        const wchar_t* failedSource;
         std::uint32_t error;
         std::wstring text;
     } cases[] = {
@@ -258,7 +259,7 @@ TEST(IncompleteMessage, NamesTheSideThatFailedAndNoReasonWithoutACode) {
         {L"", 0, first},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(IncompleteMessage({1, L"C:\\Orvo_Tool Data\\DBZ\\QKV.txt", c.missingSource, c.error, false}), c.text);
+        EXPECT_EQ(IncompleteMessage({1, L"C:\\Orvo_Tool Data\\DBZ\\QKV.txt", c.failedSource, c.error, false}), c.text);
 }
 
 // The guard itself: what a run leaves at the host's / is removed, and the
