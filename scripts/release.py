@@ -296,9 +296,8 @@ def release(args):
         for note in notes:
             print(f'note: {note}')
         if errors:
-            for error in errors:
-                print(f'error: {error}', file=sys.stderr)
-            raise ReleaseError(f'{len(errors)} problem(s) in {shown(source_dir)}; nothing was released', quiet=True)
+            print(f'nothing was released: {len(errors)} problem(s) in {shown(source_dir)}')
+            raise ReleaseError('\nerror: '.join(errors))
         version, origin = release_version(args.version, files['Orvo Tool.exe'])
         top = f'{PRODUCT}-{version}'
         stage = work / 'stage'
@@ -363,10 +362,10 @@ def main(argv):
         args.epoch = int(args.epoch)
         release(args)
     except ReleaseError as e:
-        print(e if e.quiet else f'error: {e}', file=sys.stderr)
+        print(f'error: {e}', file=sys.stderr)
         return 1
     except OSError as e:
-        print(f'error: {shown(e.filename) + ": " if e.filename else ""}{e.strerror or e}; nothing was released',
+        print(f'error: {shown(e.filename) + ": " if e.filename else ""}{e.strerror or e}',
               file=sys.stderr)
         return 1
     return 0

@@ -11,12 +11,7 @@ TOOL_SECONDS = 300
 
 
 class ReleaseError(Exception):
-    """An expected failure: one line, no traceback. `quiet` when its own
-    error lines were printed already and this is their summary."""
-
-    def __init__(self, message, quiet=False):
-        super().__init__(message)
-        self.quiet = quiet
+    """An expected failure: printed as one `error:` line per problem, never a traceback."""
 
 
 def shown(path):
