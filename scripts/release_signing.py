@@ -96,20 +96,21 @@ class Signer:
         except ReleaseError:
             raise ReleaseError(failure) from None
 
-    @staticmethod
-    def _offline_flags():
-        """osslsigncode 2.6 to 2.8 fetch the CRLs a certificate names and 2.9
-        can be told not to; 2.5 and older never fetch them, and know no flag."""
+    def _offline_flags(self):
+        """osslsigncode 2.6 to 2.8 fetch the CRLs a certificate names; 2.8
+        can be told to skip them (-ignore-cdp) and 2.9 to check none
+        (-ignore-crl). 2.5 and older never fetch them, and know neither flag."""
         usage = subprocess.run(['osslsigncode', '--help'], stdin=subprocess.DEVNULL, capture_output=True,
                                text=True).stdout
-        if '-ignore-crl' in usage:
-            return ['-ignore-crl']
-        return ['-ignore-cdp'] if '-ignore-cdp' in usage else []
+        skip_fetch = ['-ignore-cdp'] if '-ignore-cdp' in usage else []
+        if self.crl:
+            return ['-CRLfile', self.crl] + skip_fetch
+        return ['-ignore-crl'] if '-ignore-crl' in usage else skip_fetch
 
     def revocation(self):
         if self.crl:
             return f'checked against {shown(self.crl)}'
-        flag = ' '.join(self.offline) or 'osslsigncode of this version fetches none'
+        flag = ' '.join(self.offline) or 'this osslsigncode fetches no CRL'
         return f'not checked (no --crl; {flag})'
 
     def sign(self, exe, description, epoch, out):
@@ -126,7 +127,7 @@ class Signer:
     def verify(self, exe, name):
         """The signer's subject of a signature that verifies offline."""
         cmd = ['osslsigncode', 'verify', '-in', str(exe)] + (['-CAfile', self.ca] if self.ca else [])
-        cmd += ['-CRLfile', self.crl] if self.crl else self.offline
+        cmd += self.offline
         out = run(cmd, f'the signature of {name} does not verify' + ('' if self.ca else ' against the system\'s roots'))
         return next((line.split(':', 1)[1].strip() for line in out.splitlines()
                      if line.strip().startswith('Subject:')), 'unknown')
