@@ -185,8 +185,12 @@ def signed_release_verifies_and_holds_the_build():
         for exe in sorted(folder.glob('*.exe')):
             verify = ['osslsigncode', 'verify', '-ignore-crl', '-CAfile', str(ca['root']), '-in', str(exe)]
             expect(subprocess.run(verify, capture_output=True).returncode, 0, f'{exe.name} verifies')
-        # The second run gets a program already signed, which must be kept.
+        expect(f"warning: {ca['pass_']} can be read by group or others" in proc.stdout, run == 'signed-2',
+               'a warning for a pass file others can read')
+        # The second run gets a program already signed, which must be kept,
+        # and a pass file that others can read.
         shutil.copy(folder / 'Orvo Dustrel.exe', source / 'Orvo Dustrel.exe')
+        ca['pass_'].chmod(0o644)
     expect(zips[0] == zips[1], True, 'a signed program kept byte for byte; signing reproducible')
     signed = (folder / 'Setup.exe').read_bytes()
     expect(signed != BUILD.read_bytes(), True, 'Setup.exe carries a signature')
@@ -200,6 +204,18 @@ def signed_release_verifies_and_holds_the_build():
         script = customer_checks().replace('ROOT.pem', str(ca['root']))
         proc = subprocess.run(['bash', '-ec', script], cwd=customer, capture_output=True, text=True)
         expect(proc.returncode != 0, bool(status), f'{what}: the checks fail ({proc.stdout}{proc.stderr})')
+
+
+def revoking_crl(folder):
+    """A CRL of the throwaway root in `folder` that revokes its signer."""
+    (folder / 'index.txt').write_text('')
+    (folder / 'crlnumber').write_text('01\n')
+    (folder / 'ca.cnf').write_text(f'[ca]\ndefault_ca = test\n[test]\ndatabase = {folder}/index.txt\n'
+                                   f'crlnumber = {folder}/crlnumber\ndefault_md = sha256\ndefault_crl_days = 2\n')
+    for args in (['-revoke', 'signer.pem'], ['-gencrl', '-out', 'revoked.crl']):
+        subprocess.run(['openssl', 'ca', '-config', 'ca.cnf', '-keyfile', 'root.key', '-cert', 'root.pem', *args],
+                       cwd=folder, check=True, capture_output=True)
+    return folder / 'revoked.crl'
 
 
 def code_changing_signer(folder):
@@ -223,8 +239,9 @@ sys.exit(subprocess.call(['{real}'] + args))
 
 def signing_faults_release_nothing():
     """A wrong passphrase at a terminal, a signer that changes the code, a
-    program signed by someone the root does not know: each ends within
-    seconds in one error line, and OUT_DIR is never made."""
+    program signed by someone the root does not know, a certificate its CRL
+    revokes: each ends within seconds in one error line, and OUT_DIR is never
+    made."""
     global EPOCH
     ca = throwaway_ca(fresh('fault-keys'))
     wrong = WORK / 'fault-keys' / 'wrong-pass'
@@ -238,6 +255,8 @@ def signing_faults_release_nothing():
          f'cannot decrypt {ca["key"]} with the passphrase in {wrong}'),
         ('a signer that changes the code', {}, None, code_changing_signer(bin_folder), 'holds other code'),
         ('a program signed by another certificate', {}, 'Orvo Tool.exe', None,
+         'the signature of Orvo Tool.exe does not verify'),
+        ('a revoked certificate, its CRL given', dict(crl=revoking_crl(WORK / 'fault-keys')), None, None,
          'the signature of Orvo Tool.exe does not verify'),
     ]
     for what, replace, presigned, env, message in cases:
