@@ -317,10 +317,10 @@ def release(args):
             if signer:
                 signer.sign_sums(sums_path, out.partial('SHA256SUMS.p7s'))
             out.commit()
-        report(stage / top, files, version, origin, signer, signed, build_digest, out)
+        report(stage / top, files, version, origin, signer, signed, sha256(args.setup_exe), build_digest, out)
 
 
-def report(folder, files, version, origin, signer, signed, build_digest, out):
+def report(folder, files, version, origin, signer, signed, build_sha256, build_digest, out):
     language = struct.unpack('<i', files['dLangv.dat'].read_bytes())[0]
     print(f'version: {version} ({origin})')
     print(f'files ({sum(1 for p in folder.rglob("*") if p.is_file())}):')
@@ -334,6 +334,7 @@ def report(folder, files, version, origin, signer, signed, build_digest, out):
         print(f'revocation: {signer.revocation()}')
     else:
         print('signed: nothing (no --cert): the programs, Setup.exe and SHA256SUMS carry no signature')
+    print(f'sha256 of the unsigned build of Setup.exe: {build_sha256}')
     print(f'Authenticode digest, reproducible build of Setup.exe: {build_digest}')
     for name, (_, _, digest) in signed.items():
         print(f'Authenticode digest, released {name}: {digest}')
