@@ -4,7 +4,7 @@ assembles it with the built Setup.exe, signs the programs when a certificate
 is given, and writes a reproducible zip, SHA256SUMS and its signature. Run by
 release.sh, which builds Setup.exe and setup-plan from the commit first.
 
-usage: release.py --setup-exe EXE --plan-tool SETUP_PLAN [--version V]
+usage: release.py (--preflight | [--checked] --setup-exe EXE --plan-tool SETUP_PLAN) [--version V]
                   [--cert CERT.pem --key KEY.pem|pkcs11:URI [--pkcs11-module SO] [--ca ROOT.pem]
                    [--crl CRL.pem] [--pass-file F] [--timestamp URL]]
                   SOURCE_DIR OUT_DIR
@@ -284,14 +284,24 @@ def check_out_dir(out_dir, source_dir):
         raise ReleaseError(f'{shown(out_dir)}: inside the distribution folder')
 
 
-def release(args):
+def preflight(args, work):
+    """What can fail before anything is built: the folders, the version
+    given, the key and its pass file. The signer, when signing."""
     source_dir, out_dir = Path(args.source_dir).resolve(), Path(args.out_dir).absolute()
     if not source_dir.is_dir():
         raise ReleaseError(f'{shown(args.source_dir)}: not a folder')
     check_out_dir(out_dir, source_dir)
+    if args.version is not None:
+        release_version(args.version, None)
+    return source_dir, out_dir, Signer(args, work, warn=not args.checked) if args.cert else None
+
+
+def release(args):
     with tempfile.TemporaryDirectory(prefix='release-') as tmp:
         work = Path(tmp)
-        signer = Signer(args, work) if args.cert else None
+        source_dir, out_dir, signer = preflight(args, work)
+        if args.preflight:
+            return
         files, errors, notes = check(source_dir, plan_sources(args.plan_tool))
         for note in notes:
             print(f'note: {note}')
@@ -344,8 +354,10 @@ def report(folder, files, version, origin, signer, signed, build_sha256, build_d
 
 def main(argv):
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument('--setup-exe', required=True)
-    ap.add_argument('--plan-tool', required=True)
+    ap.add_argument('--preflight', action='store_true', help='only check what can fail before the build')
+    ap.add_argument('--checked', action='store_true', help='the preflight ran: do not warn twice')
+    ap.add_argument('--setup-exe')
+    ap.add_argument('--plan-tool')
     ap.add_argument('--version')
     ap.add_argument('--epoch', default=os.environ.get('SOURCE_DATE_EPOCH'))
     for option in ('--cert', '--key', '--ca', '--crl', '--pass-file', '--pkcs11-module', '--timestamp'):
@@ -361,6 +373,8 @@ def main(argv):
         if args.epoch is None or not str(args.epoch).isdigit():
             raise ReleaseError('SOURCE_DATE_EPOCH must be set to a time in seconds')
         args.epoch = int(args.epoch)
+        if not args.preflight and not (args.setup_exe and args.plan_tool):
+            raise ReleaseError('--setup-exe and --plan-tool are needed, or --preflight')
         release(args)
     except ReleaseError as e:
         print(f'error: {e}', file=sys.stderr)

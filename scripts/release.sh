@@ -59,6 +59,9 @@ export SOURCE_DATE_EPOCH
 echo "commit: $commit"
 echo "SOURCE_DATE_EPOCH: $SOURCE_DATE_EPOCH ($(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC'))"
 
+# A wrong passphrase or a full OUT_DIR ends the run before the build.
+"$python" "$root/scripts/release.py" --preflight "$@" </dev/null || exit 1
+
 # The commit's own tree in a fresh folder: no cache, flag or edit of build/
 # or of the work tree reaches the release.
 work=$(mktemp -d "${TMPDIR:-/tmp}/release-build.XXXXXX")
@@ -74,6 +77,6 @@ if ! (cd "$work/src" && cmake --preset win32 && cmake --build --preset win32 --t
 fi
 
 status=0
-"$python" "$work/src/scripts/release.py" --setup-exe "$work/src/build/win32/Setup.exe" \
+"$python" "$work/src/scripts/release.py" --checked --setup-exe "$work/src/build/win32/Setup.exe" \
     --plan-tool "$work/src/build/native/setup-plan" "$@" </dev/null || status=$?
 exit "$status"

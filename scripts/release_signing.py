@@ -41,7 +41,7 @@ def readable_by_others(path):
 class Signer:
     """One signing identity: certificate, key (file or token URI), PIN or passphrase file."""
 
-    def __init__(self, args, work):
+    def __init__(self, args, work, warn=True):
         self.cert, self.key, self.ca, self.crl = args.cert, args.key, args.ca, args.crl
         self.pass_file, self.timestamp, self.module = args.pass_file, args.timestamp, args.pkcs11_module
         self.token = self.key.startswith('pkcs11:')
@@ -53,7 +53,7 @@ class Signer:
         elif self.module:
             raise ReleaseError('--pkcs11-module goes with a --key of the form pkcs11:token=...;object=...')
         for path in ([] if self.token else [self.key]) + ([self.pass_file] if self.pass_file else []):
-            if readable_by_others(path):
+            if warn and readable_by_others(path):
                 print(f'warning: {shown(path)} can be read by group or others; chmod 600 it')
         self.offline = self._offline_flags()
         self._check_key()
