@@ -268,11 +268,15 @@ class Output:
             self.placed.append(final)
 
     def __exit__(self, kind, value, trace):
-        if kind is not None:
-            for path in [p for p, _ in self.pending] + self.placed:
-                path.unlink(missing_ok=True)
-            for folder in reversed(self.created):
-                folder.rmdir()
+        if kind is None:
+            return
+        for path in [p for p, _ in self.pending] + self.placed:
+            path.unlink(missing_ok=True)
+        for folder in reversed(self.created):
+            folder.rmdir()
+        if issubclass(kind, OSError):
+            raise ReleaseError(f'writing {shown(self.folder)} failed ({value.strerror or value}); '
+                               'it is left as it was found') from None
 
 
 def check_out_dir(out_dir, source_dir):

@@ -433,7 +433,7 @@ def stand_in_data(folder):
 
 OUT_CASES = [  # what, spoil the source, OUT_DIR before, options, limit, message
     ('OUT_DIR is a file', None, 'file', [], None, 'not a folder'),
-    ('a write fails in OUT_DIR', big_pdf, 'empty', [], write_limit(450_000), 'File too large'),
+    ('a write fails in OUT_DIR', big_pdf, 'empty', [], write_limit(450_000), 'failed (File too large); it is left'),
     ('Data is a link', stand_in_data, 'none', [], None, 'Data: is a symbolic link to /'),
     ('--version with a slash', None, 'none', ['--version', '../4.3'], None, "--version '../4.3' cannot name a file"),
     ('no version resource', no_version, 'none', [], None, 'no version resource; give the version with --version'),
