@@ -116,11 +116,10 @@ def file_problem(name, path):
 def check(source_dir, sources):
     """(files: name -> host path, errors, notes) of the folder against the plan."""
     index = folder_index(source_dir)
-    errors, files = [], {}
-    linked = {}
+    errors, files, linked = [], {}, set()
     for key, paths in list(index.items()):
         if any(p.is_symlink() and p.is_dir() for p in paths):
-            linked[key] = paths[0]
+            linked.add(key)
             errors.append(f'{windows_name(paths[0], source_dir)}: {link_problem(paths[0])}')
             del index[key]
     for name in sources:
