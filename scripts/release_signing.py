@@ -117,7 +117,9 @@ class Signer:
         cmd = ['osslsigncode', 'sign', '-certs', self.cert, '-key', self.key, '-h', 'sha256', '-n', description,
                '-time', str(epoch), '-in', str(exe), '-out', str(out)]
         if self.token:
-            cmd[2:2] = ['-pkcs11engine', str(self.engine), '-pkcs11module', self.module]
+            # osslsigncode 2.5 fails to load the engine from a path given with
+            # -pkcs11engine; by its id, from OpenSSL's engine folder, 2.5 and 2.9 both do.
+            cmd[2:2] = ['-pkcs11module', self.module]
         if self.pass_file:
             cmd[2:2] = ['-readpass', self.pass_file]
         if self.timestamp:
