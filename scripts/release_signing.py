@@ -101,7 +101,7 @@ class Signer:
         can be told to skip them (-ignore-cdp) and 2.9 to check none
         (-ignore-crl). 2.5 and older never fetch them, and know neither flag."""
         usage = subprocess.run(['osslsigncode', '--help'], stdin=subprocess.DEVNULL, capture_output=True,
-                               text=True).stdout
+                               text=True, start_new_session=True).stdout
         skip_fetch = ['-ignore-cdp'] if '-ignore-cdp' in usage else []
         if self.crl:
             return ['-CRLfile', self.crl] + skip_fetch
