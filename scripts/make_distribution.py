@@ -45,10 +45,65 @@ def pdf(title, pad=0):
     return out
 
 
-def placeholder_exe(name):
-    """DOS header, then a PE signature and an i386 file header at 64; a note after."""
-    coff = struct.pack('<HHIIIHH', 0x14C, 0, 0, 0, 0, 0, 0x0102)
-    return b'MZ' + b'\0' * 58 + struct.pack('<I', 64) + b'PE\0\0' + coff + f'placeholder for {name}\n'.encode()
+# The sample programs' versions, as a vendor's build would stamp them.
+VERSIONS = {'Orvo Tool.exe': '4.3.1', 'Orvo Dustrel.exe': '2.0.5'}
+
+
+def _node(key, value=b'', children=(), text=False):
+    """One VS_VERSIONINFO node: header, key, value and children, each 4-aligned."""
+    def pad(b):
+        return b + b'\0' * (-len(b) % 4)
+    value_len = len(value) // 2 if text else len(value)
+    head = struct.pack('<HHH', 0, value_len, int(text)) + key.encode('utf-16-le') + b'\0\0'
+    body = pad(pad(head) + value) + b''.join(map(pad, children))
+    return struct.pack('<H', len(body)) + body[2:]
+
+
+def version_resource(version):
+    numbers = [int(n) for n in (version.split('.') + ['0'] * 4)[:4]]
+    ms, ls = numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3]
+    fixed = struct.pack('<13I', 0xFEEF04BD, 0x10000, ms, ls, ms, ls, 0x3F, 0, 0x40004, 1, 0, 0, 0)
+    strings = [_node(k, (v + '\0').encode('utf-16-le'), text=True)
+               for k, v in (('ProductVersion', version), ('FileVersion', '.'.join(map(str, numbers))))]
+    table = _node('StringFileInfo', children=[_node('040904B0', children=strings, text=True)], text=True)
+    translation = _node('VarFileInfo', children=[_node('Translation', struct.pack('<HH', 0x409, 0x4B0))], text=True)
+    return _node('VS_VERSION_INFO', fixed, [table, translation])
+
+
+def resource_section(rva, data):
+    """A resource tree holding one RT_VERSION entry (id 1, US English)."""
+    def directory(entry_id, target):
+        return struct.pack('<IIHHHHII', 0, 0, 0, 0, 0, 1, entry_id, target)
+    tree = directory(16, 0x80000000 | 24) + directory(1, 0x80000000 | 48) + directory(0x409, 72)
+    return tree + struct.pack('<IIII', rva + 88, len(data), 0, 0) + data
+
+
+def placeholder_exe(name, version=None):
+    """A small PE32 GUI image that only returns: signable like a real program,
+    with a version resource when `version` is given."""
+    align = 0x200
+    text = b'\x31\xc0\xc3'  # xor eax, eax; ret
+    sections = [(b'.text', 0x1000, text, 0x60000020)]
+    if version:
+        sections.append((b'.rsrc', 0x2000, resource_section(0x2000, version_resource(version)), 0x40000040))
+    dirs = [(0, 0)] * 16
+    if version:
+        dirs[2] = (0x2000, len(sections[1][2]))
+    image_size = 0x1000 * (len(sections) + 1)
+    coff = struct.pack('<HHIIIHH', 0x14C, len(sections), 0, 0, 0, 224, 0x0102)
+    optional = struct.pack('<HBBIIIIIIIIIHHHHHHIIIIHHIIIIII', 0x10B, 0, 0, align, align * (len(sections) - 1), 0,
+                           0x1000, 0x1000, 0x2000, 0x400000, 0x1000, align, 4, 0, 0, 0, 4, 0, 0, image_size, align,
+                           0, 2, 0, 0x100000, 0x1000, 0x100000, 0x1000, 0, 16)
+    optional += b''.join(struct.pack('<II', *d) for d in dirs)
+    headers, raw = b'', align
+    body = b''
+    for sname, rva, data, flags in sections:
+        size = len(data) + -len(data) % align
+        headers += struct.pack('<8sIIIIIIHHI', sname, len(data), rva, size, raw, 0, 0, 0, 0, flags)
+        body += data + b'\0' * (size - len(data))
+        raw += size
+    head = b'MZ' + b'\0' * 58 + struct.pack('<I', 64) + b'PE\0\0' + coff + optional + headers
+    return head + b'\0' * (align - len(head)) + body
 
 
 def placeholder_lnk(name):
@@ -65,7 +120,7 @@ def data_list(name):
 def contents(name, language, pdf_pad):
     if name == 'dLangv.dat':
         return struct.pack('<i', language)
-    maker = {'.exe': placeholder_exe, '.lnk': placeholder_lnk, '.txt': data_list,
+    maker = {'.exe': lambda n: placeholder_exe(n, VERSIONS.get(n)), '.lnk': placeholder_lnk, '.txt': data_list,
              '.pdf': lambda n: pdf(n, pdf_pad)}[Path(name).suffix]
     return maker(Path(name).name)
 

@@ -1,30 +1,82 @@
 #!/usr/bin/env bash
-# Builds Setup.exe reproducibly, checks the vendor's distribution folder against
-# the installer's own plan, signs Setup.exe when a certificate is given, and
-# writes one reproducible zip and SHA256SUMS to OUT_DIR. Exit status 0 on success.
+# Builds Setup.exe and setup-plan from the checked-out commit in a fresh
+# temporary folder, checks the vendor's distribution folder against the
+# installer's own plan, signs the programs when a certificate is given, and
+# writes one reproducible zip, SHA256SUMS (and SHA256SUMS.p7s) to OUT_DIR.
+# Installs nothing. Exit status 0 on success, 1 on any error.
 #
-#   bash scripts/release.sh [--cert CERT.pem --key KEY.pem [--ca ROOT.pem]
-#                            [--pass-file FILE] [--timestamp URL]] SOURCE_DIR OUT_DIR
+#   bash scripts/release.sh [--version V]
+#       [--cert CERT.pem --key pkcs11:token=...;object=... --pkcs11-module MODULE.so --pass-file PIN_FILE]
+#       [--cert CERT.pem --key KEY.pem [--pass-file FILE]]
+#       [--ca ROOT.pem] [--crl CRL.pem] [--timestamp URL]  SOURCE_DIR OUT_DIR
 #
 # SOURCE_DATE_EPOCH fixes the signing time and the zip's times; unset, the
 # time of the checked-out commit is used.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
-for tool in cmake g++ i686-w64-mingw32-g++ osslsigncode python3; do
-    command -v "$tool" >/dev/null || { bash "$root/scripts/install-deps.sh" >&2; break; }
+missing=()
+need() { command -v "$1" >/dev/null || missing+=("$1 (Debian package $2)"); }
+need git git
+need cmake cmake
+need make make
+need g++ g++
+need i686-w64-mingw32-g++ g++-mingw-w64-i686-win32
+need i686-w64-mingw32-windres binutils-mingw-w64-i686
+# Debian's pefile serves Debian's own python3, which may not be first on PATH.
+python=""
+for candidate in python3 /usr/bin/python3; do
+    if command -v "$candidate" >/dev/null && "$candidate" -c 'import pefile' 2>/dev/null; then
+        python=$candidate
+        break
+    fi
 done
+[ -n "$python" ] || missing+=("python3 with pefile (Debian packages python3 and python3-pefile)")
+for arg in "$@"; do
+    case "$arg" in
+    --cert | --cert=*)
+        need osslsigncode osslsigncode
+        need openssl openssl
+        ;;
+    esac
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+    echo "error: missing: $(printf '%s, ' "${missing[@]}" | sed 's/, $//'); nothing was released" >&2
+    exit 1
+fi
+
+commit=$(git -C "$root" rev-parse --verify HEAD 2>/dev/null) ||
+    { echo "error: $root is not a git checkout with a commit; nothing was released" >&2; exit 1; }
+changed=$(git -C "$root" diff --name-only HEAD | paste -sd ' ' -)
+if [ -n "$changed" ]; then
+    echo "error: tracked files differ from commit $commit: $changed; commit or stash them; nothing was released" >&2
+    exit 1
+fi
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-    SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct 2>/dev/null) ||
-        { echo "release: set SOURCE_DATE_EPOCH (no git history to take it from)" >&2; exit 1; }
+    SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct)
 fi
 export SOURCE_DATE_EPOCH
+echo "commit: $commit"
+echo "SOURCE_DATE_EPOCH: $SOURCE_DATE_EPOCH ($(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC'))"
 
-echo "building Setup.exe (win32 preset) and setup-plan" >&2
-(cd "$root" && cmake --preset win32 >/dev/null && cmake --build --preset win32 --target Setup >/dev/null &&
-    cmake --preset native >/dev/null && cmake --build --preset native --target setup-plan >/dev/null) ||
-    { echo "release: the build failed" >&2; exit 1; }
+# A wrong passphrase or a full OUT_DIR ends the run before the build.
+"$python" "$root/scripts/release.py" --preflight "$@" </dev/null || exit 1
 
-version=$(sed -n 's/^#define SETUP_VERSION_TEXT "\(.*\)"$/\1/p' "$root/app/resources/version.h")
-exec python3 "$root/scripts/release.py" --setup-exe "$root/build/win32/Setup.exe" \
-    --plan-tool "$root/build/native/setup-plan" --version "$version" "$@"
+# The commit's own tree in a fresh folder: no cache, flag or edit of build/
+# or of the work tree reaches the release.
+work=$(mktemp -d "${TMPDIR:-/tmp}/release-build.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/src"
+git -C "$root" archive "$commit" | tar -x -C "$work/src"
+echo "building Setup.exe (win32 preset) and setup-plan from $commit" >&2
+if ! (cd "$work/src" && cmake --preset win32 && cmake --build --preset win32 --target Setup -j2 &&
+    cmake --preset native && cmake --build --preset native --target setup-plan -j2) >"$work/build.log" 2>&1; then
+    tail -n 20 "$work/build.log" >&2
+    echo "error: the build of $commit failed (its last lines above); nothing was released" >&2
+    exit 1
+fi
+
+status=0
+"$python" "$work/src/scripts/release.py" --checked --setup-exe "$work/src/build/win32/Setup.exe" \
+    --plan-tool "$work/src/build/native/setup-plan" "$@" </dev/null || status=$?
+exit "$status"

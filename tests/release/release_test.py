@@ -6,10 +6,13 @@ Environment (set by CTest): SETUP_PRODUCT_BUILD (folder of the i686 build with
 Setup.exe), SETUP_PLAN_TOOL (setup-plan), RELEASE_WORK (a scratch folder).
 """
 import os
+import resource
+import shlex
 import shutil
 import struct
 import subprocess
 import sys
+import time
 import zipfile
 from pathlib import Path
 
@@ -22,17 +25,17 @@ import release  # noqa: E402
 
 WORK = Path(os.environ.get('RELEASE_WORK', '/tmp/release-test'))
 EPOCH = '1767225600'  # 2026-01-01
+TOP = f"Orvo_Tool-Setup-{make_distribution.VERSIONS['Orvo Tool.exe']}"
+BUILD = Path(os.environ.get('SETUP_PRODUCT_BUILD', '.')) / 'Setup.exe'
 
 
-def release_cmd(source, out, *extra, exe=None):
-    exe = exe or Path(os.environ['SETUP_PRODUCT_BUILD']) / 'Setup.exe'
-    return [sys.executable, str(ROOT / 'scripts' / 'release.py'), '--setup-exe', str(exe),
-            '--plan-tool', os.environ['SETUP_PLAN_TOOL'], '--version', '1.0.0.0', '--epoch', EPOCH,
-            *extra, str(source), str(out)]
+def release_cmd(source, out, *extra):
+    return [sys.executable, str(ROOT / 'scripts' / 'release.py'), '--setup-exe', str(BUILD),
+            '--plan-tool', os.environ['SETUP_PLAN_TOOL'], '--epoch', EPOCH, *extra, str(source), str(out)]
 
 
-def run_release(source, out, *extra, exe=None):
-    return subprocess.run(release_cmd(source, out, *extra, exe=exe), capture_output=True, text=True)
+def run_release(source, out, *extra, **kw):
+    return subprocess.run(release_cmd(source, out, *extra), capture_output=True, text=True, **kw)
 
 
 def expect(actual, wanted, what):
@@ -47,95 +50,350 @@ def fresh(name):
     return path
 
 
-def released(out):
-    """The zip of a successful release, after checking OUT_DIR and SHA256SUMS."""
+def sums_of(folder, zip_name):
+    """SHA256SUMS as it must read: the zip, then every extracted file."""
+    files = sorted(p for p in (folder / TOP).rglob('*') if p.is_file())
+    lines = [(release.sha256(folder / zip_name), zip_name)] + [(release.sha256(p), str(p.relative_to(folder)))
+                                                             for p in files]
+    return ''.join(f'{d}  {n}\n' for d, n in lines)
+
+
+def released(out, signed=False):
+    """The zip of a successful release, after checking OUT_DIR, the entries'
+    times and SHA256SUMS against the extracted files."""
     names = sorted(p.name for p in out.iterdir())
-    expect(names, ['Orvo_Tool-Setup-1.0.0.0.zip', 'SHA256SUMS'], 'what the release left')
+    expect(names, [f'{TOP}.zip', 'SHA256SUMS'] + ['SHA256SUMS.p7s'] * signed, 'what the release left')
     zip_path = out / names[0]
+    stamp = time.gmtime(int(EPOCH) & ~1)[:6]  # a zip keeps even seconds
     with zipfile.ZipFile(zip_path) as z:
-        exe = z.read('Orvo_Tool-Setup-1.0.0.0/Setup.exe')
+        expect({i.date_time for i in z.infolist()}, {stamp}, 'entry times (SOURCE_DATE_EPOCH)')
         files = sorted(n for n in z.namelist() if not n.endswith('/'))
-    want = sorted(f'Orvo_Tool-Setup-1.0.0.0/{expected_plan.host(n)}' for n in expected_plan.sources())
-    expect(files, sorted(want + ['Orvo_Tool-Setup-1.0.0.0/Setup.exe']), 'files in the zip')
-    sums = (out / 'SHA256SUMS').read_text()
-    expect(sums, f'{release.sha256(zip_path)}  {zip_path.name}\n'
-                 f'{release.hashlib.sha256(exe).hexdigest()}  Orvo_Tool-Setup-1.0.0.0/Setup.exe\n', 'SHA256SUMS')
-    return zip_path, exe
+        extracted = fresh(f'{out.name}-extracted')
+        z.extractall(extracted)
+    want = sorted(f'{TOP}/{expected_plan.host(n)}' for n in expected_plan.sources())
+    expect(files, sorted(want + [f'{TOP}/Setup.exe']), 'files in the zip')
+    shutil.copy(zip_path, extracted)
+    expect((out / 'SHA256SUMS').read_text(), sums_of(extracted, zip_path.name), 'SHA256SUMS')
+    return zip_path, extracted / TOP
+
+
+def other_case(folder):
+    """The same distribution as a Windows copy may spell it: DATA, KESMARK.PDF."""
+    (folder / 'Data').rename(folder / 'DATA')
+    (folder / 'DATA' / 'Kesmark.pdf').rename(folder / 'DATA' / 'KESMARK.PDF')
+    return folder
 
 
 def sample_release_is_reproducible():
-    """Two releases of the sample distribution give byte-identical zips; the
-    unused Rakoviny.txt is a note, and the exe is the build's, unchanged."""
-    source = make_distribution.write(fresh('sample'), language=1)
+    """Two releases of the sample distribution, the second spelled in other
+    letter case, give byte-identical zips named after the program's version;
+    the unused Rakoviny.txt is a note, the exe is the build's, unchanged, and
+    the report says that nothing is signed."""
+    sources = [make_distribution.write(fresh('sample'), language=1),
+               other_case(make_distribution.write(fresh('sample-case'), language=1))]
     zips = []
-    for run in ('first', 'second'):
+    for run, source in zip(('first', 'other-case'), sources):
         out = WORK / run
         shutil.rmtree(out, ignore_errors=True)
         proc = run_release(source, out)
         expect(proc.returncode, 0, f'exit status ({proc.stderr})')
-        expect('note: Data\\Rakoviny.txt: not used by the installer' in proc.stdout, True, 'Rakoviny note')
-        zip_path, exe = released(out)
-        expect(exe, (Path(os.environ['SETUP_PRODUCT_BUILD']) / 'Setup.exe').read_bytes(), 'Setup.exe in the zip')
+        expect('Rakoviny.txt: not used by the installer' in proc.stdout, True, 'Rakoviny note')
+        expect('signed: nothing' in proc.stdout, True, f'unsigned in the report: {proc.stdout}')
+        zip_path, folder = released(out)
+        expect((folder / 'Setup.exe').read_bytes(), BUILD.read_bytes(), 'Setup.exe in the zip')
         zips.append(zip_path.read_bytes())
     expect(zips[0] == zips[1], True, 'the two zips are byte-identical')
 
 
 def throwaway_ca(folder):
-    """A root and a code-signing certificate issued by it, made here and now."""
+    """A root and a code-signing certificate issued by it, made here and now.
+    The signer's key is encrypted, its passphrase in a file of mode 600, and
+    its certificate names a CRL address nobody answers."""
     def openssl(*args):
         subprocess.run(['openssl', *args], cwd=folder, check=True, capture_output=True)
+    (folder / 'pass').write_text('correct horse\n')
+    (folder / 'pass').chmod(0o600)
     openssl('req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'root.key', '-out', 'root.pem', '-days', '2',
             '-subj', '/CN=Throwaway Test Root', '-addext', 'basicConstraints=critical,CA:TRUE',
-            '-addext', 'keyUsage=critical,keyCertSign')
-    openssl('req', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'signer.key', '-out', 'signer.csr',
+            '-addext', 'keyUsage=critical,keyCertSign,cRLSign')
+    openssl('req', '-newkey', 'rsa:2048', '-passout', 'file:pass', '-keyout', 'signer.key', '-out', 'signer.csr',
             '-subj', '/CN=Throwaway Signer/O=Test Vendor')
+    (folder / 'signer.key').chmod(0o600)
     (folder / 'ext.cnf').write_text('basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n'
-                                    'extendedKeyUsage=codeSigning\n')
+                                    'extendedKeyUsage=codeSigning\n'
+                                    'crlDistributionPoints=URI:http://127.0.0.1:9/signer.crl\n')
     openssl('x509', '-req', '-in', 'signer.csr', '-CA', 'root.pem', '-CAkey', 'root.key', '-CAcreateserial',
             '-out', 'signer.pem', '-days', '2', '-extfile', 'ext.cnf')
-    return folder / 'signer.pem', folder / 'signer.key', folder / 'root.pem'
+    global EPOCH
+    EPOCH = str(int(os.stat(folder / 'signer.pem').st_mtime))  # inside the certificate's validity
+    return dict(cert=folder / 'signer.pem', key=folder / 'signer.key', root=folder / 'root.pem', pass_=folder / 'pass')
+
+
+def signing_args(ca, **replace):
+    keys = dict(cert=ca['cert'], key=ca['key'], ca=ca['root'], pass_file=ca['pass_']) | replace
+    return [a for option, value in keys.items() for a in (f"--{option.replace('_', '-')}", str(value))]
+
+
+def osslsigncode_verify():
+    """osslsigncode verify, offline: 2.9 is told not to fetch the CRL a
+    certificate names; 2.5 never fetches it and knows no such flag."""
+    usage = subprocess.run(['osslsigncode', '--help'], capture_output=True, text=True).stdout
+    return 'osslsigncode verify' + (' -ignore-crl' if '-ignore-crl' in usage else '')
+
+
+def customer_checks():
+    """The customer's commands, as the README's fenced block gives them, run offline."""
+    readme = (ROOT / 'README.md').read_text()
+    block = readme.split('What a customer checks', 1)[1].split('```sh\n', 1)[1].split('```', 1)[0]
+    return block.replace('osslsigncode verify', osslsigncode_verify())
+
+
+def tamper(folder, member, data):
+    """An attacker's copy: one file of the zip swapped, SHA256SUMS redone."""
+    zip_path = next(folder.glob('*.zip'))
+    with zipfile.ZipFile(zip_path) as z:
+        entries = [(i, z.read(i)) for i in z.infolist()]
+    with zipfile.ZipFile(zip_path, 'w') as z:
+        for info, body in entries:
+            z.writestr(info, data if info.filename == f'{TOP}/{member}' else body)
+    scratch = fresh(f'{folder.name}-scratch')
+    with zipfile.ZipFile(zip_path) as z:
+        z.extractall(scratch)
+    shutil.copy(zip_path, scratch)
+    (folder / 'SHA256SUMS').write_text(sums_of(scratch, zip_path.name))
+
+
+CUSTOMER_CASES = [
+    ('as released', None, None, 0),
+    ('a PDF swapped, SHA256SUMS redone', 'Data/Kesmark.pdf', make_distribution.pdf('Forged'), 1),
+    ('a program swapped, SHA256SUMS redone', 'Orvo Tool.exe', make_distribution.placeholder_exe('x', '4.3.1'), 1),
+]
 
 
 def signed_release_verifies_and_holds_the_build():
-    """Signed with a throwaway certificate: it verifies against its root only,
-    its Authenticode digest is the unsigned build's, and signing twice gives
-    the same bytes."""
-    keys = fresh('keys')
-    cert, key, root = throwaway_ca(keys)
+    """Signed offline with a throwaway certificate: every program verifies
+    against its root, Setup.exe's Authenticode digest is the build's, and
+    SHA256SUMS.p7s verifies. A program signed at input is kept: the release
+    is then byte-identical. The README's customer checks pass on the release
+    and fail on a copy with one file swapped."""
+    ca = throwaway_ca(fresh('keys'))
     source = make_distribution.write(fresh('signed-source'), language=0)
-    global EPOCH
-    EPOCH = str(int(os.stat(cert).st_mtime))  # inside the certificate's validity
-    exes = []
+    zips = []
     for run in ('signed-1', 'signed-2'):
         out = WORK / run
         shutil.rmtree(out, ignore_errors=True)
-        proc = run_release(source, out, '--cert', str(cert), '--key', str(key), '--ca', str(root))
+        proc = run_release(source, out, *signing_args(ca))
         expect(proc.returncode, 0, f'exit status ({proc.stderr})')
         expect('signer: /CN=Throwaway Signer/O=Test Vendor' in proc.stdout, True, f'signer in {proc.stdout}')
-        exes.append(released(out)[1])
-    expect(exes[0] == exes[1], True, 'two signatures of the same build are byte-identical')
-    signed = WORK / 'signed.exe'
-    signed.write_bytes(exes[0])
-    unsigned = (Path(os.environ['SETUP_PRODUCT_BUILD']) / 'Setup.exe').read_bytes()
-    expect(exes[0] != unsigned, True, 'Setup.exe carries a signature')
-    expect(release.authenticode_sha256(exes[0]), release.authenticode_sha256(unsigned), 'Authenticode digest')
-    verify = ['osslsigncode', 'verify', '-in', str(signed)]
-    expect(subprocess.run(verify + ['-CAfile', str(root)], capture_output=True).returncode, 0, 'verify with the root')
-    expect(subprocess.run(verify, capture_output=True).returncode != 0, True, 'verify without the root fails')
+        expect('revocation: not checked' in proc.stdout, True, 'revocation in the report')
+        zip_path, folder = released(out, signed=True)
+        zips.append(zip_path.read_bytes())
+        for exe in sorted(folder.glob('*.exe')):
+            verify = osslsigncode_verify().split() + ['-CAfile', str(ca['root']), '-in', str(exe)]
+            expect(subprocess.run(verify, capture_output=True).returncode, 0, f'{exe.name} verifies')
+        expect(f"warning: {ca['pass_']} can be read by group or others" in proc.stdout, run == 'signed-2',
+               'a warning for a pass file others can read')
+        # The second run gets a program already signed, which must be kept,
+        # and a pass file that others can read.
+        shutil.copy(folder / 'Orvo Dustrel.exe', source / 'Orvo Dustrel.exe')
+        ca['pass_'].chmod(0o644)
+    expect(zips[0] == zips[1], True, 'a signed program kept byte for byte; signing reproducible')
+    signed = (folder / 'Setup.exe').read_bytes()
+    expect(signed != BUILD.read_bytes(), True, 'Setup.exe carries a signature')
+    expect(release.authenticode_sha256(signed), release.authenticode_sha256(BUILD.read_bytes()), 'digest')
+    for case, (what, member, data, status) in enumerate(CUSTOMER_CASES):
+        customer = fresh(f'customer-{case}')
+        for name in ('SHA256SUMS', 'SHA256SUMS.p7s', zip_path.name):
+            shutil.copy(out / name, customer)
+        if member:
+            tamper(customer, member, data)
+        script = customer_checks().replace('ROOT.pem', str(ca['root']))
+        proc = subprocess.run(['bash', '-ec', script], cwd=customer, capture_output=True, text=True)
+        expect(proc.returncode != 0, bool(status), f'{what}: the checks fail ({proc.stdout}{proc.stderr})')
+
+
+def revoking_crl(folder):
+    """A CRL of the throwaway root in `folder` that revokes its signer."""
+    (folder / 'index.txt').write_text('')
+    (folder / 'crlnumber').write_text('01\n')
+    (folder / 'ca.cnf').write_text(f'[ca]\ndefault_ca = test\n[test]\ndatabase = {folder}/index.txt\n'
+                                   f'crlnumber = {folder}/crlnumber\ndefault_md = sha256\ndefault_crl_days = 2\n')
+    for args in (['-revoke', 'signer.pem'], ['-gencrl', '-out', 'revoked.crl']):
+        subprocess.run(['openssl', 'ca', '-config', 'ca.cnf', '-keyfile', 'root.key', '-cert', 'root.pem', *args],
+                       cwd=folder, check=True, capture_output=True)
+    return folder / 'revoked.crl'
+
+
+def code_changing_signer(folder):
+    """An osslsigncode first on PATH that changes one code byte before it signs."""
+    real = shutil.which('osslsigncode')
+    stand_in = folder / 'osslsigncode'
+    stand_in.write_text(f"""#!{sys.executable}
+import subprocess, sys, pefile
+args = sys.argv[1:]
+if args[:1] == ['sign']:
+    at = args.index('-in') + 1
+    data = bytearray(open(args[at], 'rb').read())
+    data[pefile.PE(data=bytes(data)).sections[0].PointerToRawData] ^= 0xFF
+    open('{folder}/changed.exe', 'wb').write(data)
+    args[at] = '{folder}/changed.exe'
+sys.exit(subprocess.call(['{real}'] + args))
+""")
+    stand_in.chmod(0o755)
+    return dict(os.environ, PATH=f'{folder}:{os.environ["PATH"]}')
+
+
+def signing_faults_release_nothing():
+    """A wrong passphrase at a terminal, a signer that changes the code, a
+    program signed by someone the root does not know, a certificate its CRL
+    revokes: each ends within seconds in one error line, and OUT_DIR is never
+    made."""
+    global EPOCH
+    ca = throwaway_ca(fresh('fault-keys'))
+    wrong = WORK / 'fault-keys' / 'wrong-pass'
+    wrong.write_text('not it\n')
+    wrong.chmod(0o600)
+    foreign = throwaway_ca(fresh('foreign-keys'))
+    ca_epoch = EPOCH
+    bin_folder = fresh('stand-in')
+    cases = [
+        ('wrong passphrase at a terminal', dict(pass_file=wrong), None, 'terminal',
+         f'cannot decrypt {ca["key"]} with the passphrase in {wrong}'),
+        ('a signer that changes the code', {}, None, code_changing_signer(bin_folder), 'holds other code'),
+        ('a program signed by another certificate', {}, 'Orvo Tool.exe', None,
+         'the signature of Orvo Tool.exe does not verify'),
+        ('a revoked certificate, its CRL given', dict(crl=revoking_crl(WORK / 'fault-keys')), None, None,
+         'the signature of Orvo Tool.exe does not verify'),
+    ]
+    for what, replace, presigned, env, message in cases:
+        source = make_distribution.write(fresh('fault-source'), language=1)
+        if presigned:
+            signed = WORK / 'presigned.exe'
+            subprocess.run(['osslsigncode', 'sign', '-certs', str(foreign['cert']), '-key', str(foreign['key']),
+                            '-readpass', str(foreign['pass_']), '-in', str(source / presigned), '-out', str(signed)],
+                           check=True, capture_output=True)
+            shutil.move(signed, source / presigned)
+        out = WORK / 'fault-out'
+        shutil.rmtree(out, ignore_errors=True)
+        EPOCH = ca_epoch
+        cmd = release_cmd(source, out, *signing_args(ca, **replace))
+        started = time.monotonic()
+        if env == 'terminal':
+            proc = subprocess.run(['script', '-qec', shlex.join(cmd), '/dev/null'], capture_output=True, text=True,
+                                  timeout=30)
+            output = proc.stdout.replace('\r', '')
+        else:
+            proc = subprocess.run(cmd, capture_output=True, text=True, env=env, timeout=120)
+            output = proc.stderr
+        expect(proc.returncode, 1, f'{what}: exit status ({output})')
+        expect(time.monotonic() - started < 20, True, f'{what}: ended within seconds')
+        errors = [line for line in output.splitlines() if line.startswith('error:')]
+        expect(len(errors) == 1 and message in errors[0], True, f'{what}: errors {errors}')
+        expect(out.exists(), False, f'{what}: OUT_DIR made')
+
+
+def token_release_equals_the_key_file_release():
+    """The same key imported to a SoftHSM2 token signs the same release, byte
+    for byte, with the PIN read from --pass-file; a wrong PIN is one line."""
+    ca = throwaway_ca(fresh('token-keys'))
+    tokens = fresh('tokens')
+    conf = tokens / 'softhsm2.conf'
+    conf.write_text(f'directories.tokendir = {tokens}\nobjectstore.backend = file\nlog.level = ERROR\n')
+    env = dict(os.environ, SOFTHSM2_CONF=str(conf))
+    pin, wrong = tokens / 'pin', tokens / 'wrong-pin'
+    for path, text in ((pin, '2468\n'), (wrong, '1357\n')):
+        path.write_text(text)
+        path.chmod(0o600)
+    plain = tokens / 'signer.p8'
+    subprocess.run(['openssl', 'pkcs8', '-topk8', '-nocrypt', '-in', str(ca['key']), '-passin', f"file:{ca['pass_']}",
+                    '-out', str(plain)], check=True, capture_output=True)
+    for cmd in (['--init-token', '--free', '--label', 'release', '--pin', '2468', '--so-pin', '864200'],
+                ['--import', str(plain), '--token', 'release', '--label', 'signer', '--id', '01', '--pin', '2468']):
+        subprocess.run(['softhsm2-util', *cmd], check=True, capture_output=True, env=env)
+    plain.unlink()
+    source = make_distribution.write(fresh('token-source'), language=2)
+    token = dict(key='pkcs11:token=release;object=signer', pkcs11_module='/usr/lib/softhsm/libsofthsm2.so')
+    outs = {}
+    for what, replace in (('key file', {}), ('token', dict(token, pass_file=pin)),
+                          ('wrong PIN', dict(token, pass_file=wrong))):
+        out = WORK / f"token-{what.replace(' ', '-')}"
+        shutil.rmtree(out, ignore_errors=True)
+        proc = run_release(source, out, *signing_args(ca, **replace), env=env)
+        if what == 'wrong PIN':
+            expect((proc.returncode, proc.stderr), (1, f'error: cannot open {token["key"]} on the token with the PIN '
+                                                       f'in {wrong}\n'), 'wrong PIN')
+            expect(out.exists(), False, 'wrong PIN: OUT_DIR made')
+        else:
+            expect(proc.returncode, 0, f'{what}: exit status ({proc.stderr})')
+            released(out, signed=True)
+            outs[what] = {p.name: p.read_bytes() for p in out.iterdir()}
+    expect(outs['token'] == outs['key file'], True, 'the token signs the same bytes as the key file')
+
+
+def release_sh_builds_the_commit_alone():
+    """release.sh in a commit of this tree: a poisoned build/win32 changes
+    nothing (Setup.exe is the reproducible build's), the report begins with
+    the commit and SOURCE_DATE_EPOCH, and an edited tracked file is refused."""
+    repo = fresh('repo')
+    tracked = subprocess.run(['git', '-C', str(ROOT), 'ls-files', '-z'], check=True, capture_output=True).stdout
+    for name in filter(None, tracked.decode().split('\0')):
+        (repo / name).parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(ROOT / name, repo / name)
+    git = ['git', '-C', str(repo), '-c', 'user.name=Release Test', '-c', 'user.email=release@test.invalid']
+    env = dict(os.environ, GIT_AUTHOR_DATE=f'@{EPOCH}', GIT_COMMITTER_DATE=f'@{EPOCH}')
+    env.pop('SOURCE_DATE_EPOCH', None)
+    for cmd in (['init', '-q'], ['add', '-A'], ['commit', '-qm', 'the tree under test']):
+        subprocess.run(git + cmd, check=True, capture_output=True, env=env)
+    commit = subprocess.run(git + ['rev-parse', 'HEAD'], check=True, capture_output=True, text=True).stdout.strip()
+    subprocess.run(['cmake', '--preset', 'win32', '-DCMAKE_CXX_FLAGS_MINSIZEREL=-O1'], cwd=repo, check=True,
+                   capture_output=True)
+    source = make_distribution.write(fresh('sh-source'), language=1)
+    out = WORK / 'sh-out'
+    shutil.rmtree(out, ignore_errors=True)
+    proc = subprocess.run(['bash', str(repo / 'scripts' / 'release.sh'), str(source), str(out)],
+                          capture_output=True, text=True, env=env)
+    expect(proc.returncode, 0, f'exit status ({proc.stderr})')
+    expect(proc.stdout.splitlines()[:2], [f'commit: {commit}', f'SOURCE_DATE_EPOCH: {EPOCH} (2026-01-01 00:00:00 UTC)'],
+           'the report begins')
+    folder = released(out)[1]
+    expect((folder / 'Setup.exe').read_bytes(), BUILD.read_bytes(), 'Setup.exe is the reproducible build')
+    expect((repo / 'build' / 'win32' / 'Setup.exe').exists(), False, 'something built in build/win32')
+    with open(repo / 'app' / 'Texts.cpp', 'a') as f:
+        f.write('// an edit\n')
+    shutil.rmtree(out)
+    proc = subprocess.run(['bash', str(repo / 'scripts' / 'release.sh'), str(source), str(out)],
+                          capture_output=True, text=True, env=env)
+    expect(proc.returncode, 1, 'exit status with an edited tracked file')
+    expect(proc.stderr.startswith('error: tracked files differ') and 'app/Texts.cpp' in proc.stderr
+           and len(proc.stderr.splitlines()) == 1, True, f'the refusal names the file: {proc.stderr}')
+    expect(out.exists(), False, 'OUT_DIR made for a dirty tree')
 
 
 def rewrite(name, data):
     return lambda folder: (folder / name).write_bytes(data)
 
 
+def link(name, to):
+    def spoil(folder):
+        target = folder.parent / f'{folder.name}-elsewhere' / to
+        target.parent.mkdir(exist_ok=True)
+        (folder / name).rename(target)
+        (folder / name).symlink_to(target)
+    return spoil
+
+
 BAD = [
     ('missing list document', lambda f: (f / 'Data' / 'Q KV seznam.pdf').unlink(), 'Data\\Q KV seznam.pdf: missing'),
     ('3-byte language file', rewrite('dLangv.dat', b'\1\0\0'), 'dLangv.dat: is 3 bytes'),
     ('language code 9', rewrite('dLangv.dat', struct.pack('<i', 9)), 'dLangv.dat: holds language code 9'),
+    ('language code as text', rewrite('dLangv.dat', b'01\r\n'), "dLangv.dat: holds the text b'01\\r\\n' where a 4-byte"),
     ('text as program', rewrite('Orvo Tool.exe', b'just some text\n'), 'Orvo Tool.exe: is not a Windows program'),
     ('empty PDF', rewrite('Data/Kesmark.pdf', b''), 'Data\\Kesmark.pdf: empty'),
     ('not a shell link', rewrite('Orvo_Tool DATA.lnk', b'[InternetShortcut]\r\n'),
      'Orvo_Tool DATA.lnk: is not a shell link'),
+    ('program as a link', link('Orvo Tool.exe', 'tool.exe'), 'Orvo Tool.exe: is a symbolic link to /'),
+    ('name not UTF-8', lambda f: Path(os.fsdecode(bytes(f / 'Data') + b'/P\xf8ehled.pdf')).write_bytes(b'%PDF-1.4'),
+     'Data\\P\\xf8ehled.pdf: the name is not UTF-8'),
 ]
 
 
@@ -156,11 +414,65 @@ def bad_distributions_are_refused():
         expect(out.exists() and any(out.iterdir()), False, f'{what}: something left in OUT_DIR')
     proc = run_release(everything, WORK / 'bad-out')
     errors = [line for line in proc.stderr.splitlines() if line.startswith('error:')]
-    expect(len(errors), len(BAD) - 1, f'problems reported at once ({errors})')  # both dLangv faults, last wins
+    expect(len(errors), len(BAD) - 3, f'problems reported at once ({errors})')  # per file, the last fault wins
+
+
+def write_limit(size):
+    return lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+
+
+def big_pdf(folder):
+    """A PDF that does not compress: the zip outgrows every file it holds."""
+    (folder / 'Data' / 'Kesmark.pdf').write_bytes(b'%PDF-1.4\n' + os.urandom(400_000))
+
+
+def no_version(folder):
+    (folder / 'Orvo Tool.exe').write_bytes(make_distribution.placeholder_exe('Orvo Tool.exe'))
+
+
+def stand_in_data(folder):
+    elsewhere = folder.parent / 'data-elsewhere'
+    shutil.rmtree(elsewhere, ignore_errors=True)
+    (folder / 'Data').rename(elsewhere)
+    (folder / 'Data').symlink_to(elsewhere)
+
+
+OUT_CASES = [  # what, spoil the source, OUT_DIR before, options, limit, message
+    ('OUT_DIR is a file', None, 'file', [], None, 'not a folder'),
+    ('a write fails in OUT_DIR', big_pdf, 'empty', [], write_limit(450_000), 'failed (File too large); it is left'),
+    ('Data is a link', stand_in_data, 'none', [], None, 'Data: is a symbolic link to /'),
+    ('--version with a slash', None, 'none', ['--version', '../4.3'], None, "--version '../4.3' cannot name a file"),
+    ('no version resource', no_version, 'none', [], None, 'no version resource; give the version with --version'),
+]
+
+
+def failures_leave_out_dir_as_found():
+    """Failures outside the distribution's files: one error line, no
+    traceback, and OUT_DIR exactly as it was before the run."""
+    for what, spoil, before, options, limit, message in OUT_CASES:
+        source = make_distribution.write(fresh('out-source'), language=1)
+        if spoil:
+            spoil(source)
+        out = WORK / 'out-case'
+        shutil.rmtree(out, ignore_errors=True)
+        out.unlink(missing_ok=True)
+        if before == 'file':
+            out.write_text('not a folder\n')
+        elif before == 'empty':
+            out.mkdir()
+        proc = run_release(source, out, *options, preexec_fn=limit)
+        expect(proc.returncode, 1, f'{what}: exit status ({proc.stderr})')
+        lines = proc.stderr.splitlines()
+        expect(len(lines) == 1 and lines[0].startswith('error: ') and message in lines[0], True, f'{what}: {lines}')
+        after = {'file': out.is_file() and out.read_text() == 'not a folder\n',
+                 'empty': out.is_dir() and not any(out.iterdir()), 'none': not out.exists()}[before]
+        expect(after, True, f'{what}: OUT_DIR as found')
 
 
 TESTS = {f.__name__: f for f in (sample_release_is_reproducible, signed_release_verifies_and_holds_the_build,
-                                 bad_distributions_are_refused)}
+                                 signing_faults_release_nothing, bad_distributions_are_refused,
+                                 failures_leave_out_dir_as_found, token_release_equals_the_key_file_release,
+                                 release_sh_builds_the_commit_alone)}
 
 if __name__ == '__main__':
     if len(sys.argv) == 2 and sys.argv[1] == '--list':

@@ -1,0 +1,145 @@
+"""Signing for the release command: Authenticode with osslsigncode, the
+detached CMS signature of SHA256SUMS with openssl, keys in files or on a
+PKCS#11 token. Never a prompt and never the network: every tool runs without
+a terminal, and revocation is checked only against a CRL file given."""
+import os
+import stat
+import subprocess
+from pathlib import Path
+
+TOOL_SECONDS = 300
+
+
+class ReleaseError(Exception):
+    """An expected failure: printed as one `error:` line per problem, never a traceback."""
+
+
+def shown(path):
+    """A path for a message: bytes that are not UTF-8 as backslash escapes."""
+    return os.fsencode(str(path)).decode('utf-8', 'backslashreplace')
+
+
+def run(cmd, failure, env=None):
+    """Runs a tool with no terminal to prompt on (stdin from /dev/null, a
+    session of its own); on failure raises one line: `failure` and the
+    tool's last words."""
+    try:
+        proc = subprocess.run(cmd, stdin=subprocess.DEVNULL, capture_output=True, text=True, errors='replace',
+                              start_new_session=True, timeout=TOOL_SECONDS, env=env)
+    except subprocess.TimeoutExpired:
+        raise ReleaseError(f'{failure}: {cmd[0]} gave no answer in {TOOL_SECONDS} s') from None
+    if proc.returncode != 0:
+        lines = [line.strip() for line in (proc.stdout + proc.stderr).splitlines() if line.strip()]
+        raise ReleaseError(f'{failure}' + (f' ({cmd[0]}: {lines[-1]})' if lines else ''))
+    return proc.stdout + proc.stderr
+
+
+def readable_by_others(path):
+    return os.stat(path).st_mode & (stat.S_IRGRP | stat.S_IROTH)
+
+
+class Signer:
+    """One signing identity: certificate, key (file or token URI), PIN or passphrase file."""
+
+    def __init__(self, args, work, warn=True):
+        self.cert, self.key, self.ca, self.crl = args.cert, args.key, args.ca, args.crl
+        self.pass_file, self.timestamp, self.module = args.pass_file, args.timestamp, args.pkcs11_module
+        self.token = self.key.startswith('pkcs11:')
+        for path in (self.cert, self.ca, self.crl, self.pass_file, self.module, None if self.token else self.key):
+            if path and not os.path.isfile(path):
+                raise ReleaseError(f'{shown(path)}: no such file')
+        if self.token:
+            self._token_setup(work)
+        elif self.module:
+            raise ReleaseError('--pkcs11-module goes with a --key of the form pkcs11:token=...;object=...')
+        for path in ([] if self.token else [self.key]) + ([self.pass_file] if self.pass_file else []):
+            if warn and readable_by_others(path):
+                print(f'warning: {shown(path)} can be read by group or others; chmod 600 it')
+        self.offline = self._offline_flags()
+        self._check_key()
+
+    def _token_setup(self, work):
+        if 'pin-value' in self.key.lower():
+            raise ReleaseError('the PIN goes in --pass-file, never in the pkcs11: URI')
+        if not self.module or not self.pass_file:
+            raise ReleaseError('a pkcs11: key needs --pkcs11-module (the token\'s library) and --pass-file (its PIN)')
+        engines = run(['openssl', 'version', '-e'], 'openssl has no engine folder').split('"')[1]
+        self.engine = Path(engines) / 'pkcs11.so'
+        if not self.engine.is_file():
+            raise ReleaseError(f'{self.engine}: missing; install the Debian package libengine-pkcs11-openssl')
+        # openssl takes the engine's module from a configuration file only.
+        self.openssl_conf = Path(work) / 'openssl-pkcs11.cnf'
+        self.openssl_conf.write_text(
+            'openssl_conf = init\n[init]\nengines = engines\n[engines]\npkcs11 = pkcs11\n'
+            f'[pkcs11]\nengine_id = pkcs11\ndynamic_path = {self.engine}\nMODULE_PATH = {self.module}\ninit = 0\n')
+
+    def _openssl(self, cmd, failure):
+        env = dict(os.environ, OPENSSL_CONF=str(self.openssl_conf)) if self.token else None
+        return run(['openssl', *cmd], failure, env)
+
+    def _key_args(self):
+        key = ['-inkey', self.key] + (['-keyform', 'engine', '-engine', 'pkcs11'] if self.token else [])
+        return key + ['-passin', f'file:{self.pass_file}' if self.pass_file else 'pass:']
+
+    def _check_key(self):
+        if self.token:
+            cmd = ['pkey', '-engine', 'pkcs11', '-inform', 'engine', '-in', self.key,
+                   '-passin', f'file:{self.pass_file}', '-pubout', '-out', os.devnull]
+            failure = f'cannot open {self.key} on the token with the PIN in {shown(self.pass_file)}'
+        else:
+            cmd = ['pkey', '-in', self.key, '-passin', f'file:{self.pass_file}' if self.pass_file else 'pass:',
+                   '-noout']
+            failure = (f'cannot decrypt {shown(self.key)} with the passphrase in {shown(self.pass_file)}'
+                       if self.pass_file else f'cannot open {shown(self.key)} without a passphrase; give --pass-file')
+        try:
+            self._openssl(cmd, failure)
+        except ReleaseError:
+            raise ReleaseError(failure) from None
+
+    def _offline_flags(self):
+        """osslsigncode 2.6 to 2.8 fetch the CRLs a certificate names; 2.8
+        can be told to skip them (-ignore-cdp) and 2.9 to check none
+        (-ignore-crl). 2.5 and older never fetch them, and know neither flag."""
+        usage = subprocess.run(['osslsigncode', '--help'], stdin=subprocess.DEVNULL, capture_output=True,
+                               text=True, start_new_session=True).stdout
+        skip_fetch = ['-ignore-cdp'] if '-ignore-cdp' in usage else []
+        if self.crl:
+            return ['-CRLfile', self.crl] + skip_fetch
+        return ['-ignore-crl'] if '-ignore-crl' in usage else skip_fetch
+
+    def revocation(self):
+        if self.crl:
+            return f'checked against {shown(self.crl)}'
+        flag = ' '.join(self.offline) or 'this osslsigncode fetches no CRL'
+        return f'not checked (no --crl; {flag})'
+
+    def sign(self, exe, description, epoch, out):
+        cmd = ['osslsigncode', 'sign', '-certs', self.cert, '-key', self.key, '-h', 'sha256', '-n', description,
+               '-time', str(epoch), '-in', str(exe), '-out', str(out)]
+        if self.token:
+            # osslsigncode 2.5 fails to load the engine from a path given with
+            # -pkcs11engine; by its id, from OpenSSL's engine folder, 2.5 and 2.9 both do.
+            cmd[2:2] = ['-pkcs11module', self.module]
+        if self.pass_file:
+            cmd[2:2] = ['-readpass', self.pass_file]
+        if self.timestamp:
+            cmd[2:2] = ['-ts', self.timestamp]
+        run(cmd, f'signing {description}.exe failed')
+
+    def verify(self, exe, name):
+        """The signer's subject of a signature that verifies offline."""
+        cmd = ['osslsigncode', 'verify', '-in', str(exe)] + (['-CAfile', self.ca] if self.ca else [])
+        cmd += self.offline
+        out = run(cmd, f'the signature of {name} does not verify' + ('' if self.ca else ' against the system\'s roots'))
+        return next((line.split(':', 1)[1].strip() for line in out.splitlines()
+                     if line.strip().startswith('Subject:')), 'unknown')
+
+    def sign_sums(self, sums, out):
+        """SHA256SUMS.p7s: detached, DER, SHA-256, the signer's certificate
+        in it. No signed attributes, so no signing time: the same sums and key
+        give the same bytes."""
+        self._openssl(['cms', '-sign', '-binary', '-noattr', '-md', 'sha256', '-in', str(sums), '-signer', self.cert,
+                       *self._key_args(), '-outform', 'DER', '-out', str(out)], 'signing SHA256SUMS failed')
+        check = ['cms', '-verify', '-binary', '-inform', 'DER', '-in', str(out), '-content', str(sums),
+                 '-purpose', 'any', '-out', os.devnull] + (['-CAfile', self.ca] if self.ca else [])
+        run(['openssl', *check], 'SHA256SUMS.p7s does not verify')
