@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The whole installation by the real Setup.exe under Wine: files, desktop and
 the desktop setting's failures."""
+import importlib.util
 import os
 import subprocess
 import sys
@@ -257,7 +258,9 @@ def released_zip_installs_as_a_customer_would(s):
     source = s.root / 'vendor'
     make_distribution.write(source, language=2)
     release = Path(__file__).resolve().parents[2] / 'scripts' / 'release.py'
-    subprocess.run([sys.executable, str(release), '--setup-exe', str(windows_build() / 'Setup.exe'),
+    # Debian's pefile serves Debian's own python3, which may not be this one.
+    python = sys.executable if importlib.util.find_spec('pefile') else '/usr/bin/python3'
+    subprocess.run([python, str(release), '--setup-exe', str(windows_build() / 'Setup.exe'),
                     '--plan-tool', os.environ['SETUP_PLAN_TOOL'], '--version', '1.0.0.0', '--epoch', '1767225600',
                     str(source), str(s.root / 'out')], check=True, capture_output=True)
     with zipfile.ZipFile(s.root / 'out' / 'Orvo_Tool-Setup-1.0.0.0.zip') as z:
