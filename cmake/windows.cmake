@@ -35,9 +35,17 @@ function(setup_test_program name source subsystem)
     target_link_options(${name} PRIVATE -municode ${SETUP_STATIC_FLAGS} -s)
 endfunction()
 
+# Starts a program and reads, pictures and answers its boxes: shared by the
+# Wine lab's boxprobe and the check kit for real Windows.
+add_library(boxdriver STATIC tools/boxdriver/boxdriver.cpp tools/boxdriver/accessible.cpp tools/boxdriver/png.cpp)
+target_include_directories(boxdriver PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_definitions(boxdriver PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+target_compile_options(boxdriver PRIVATE -Wall -Wextra -Werror)
+target_link_libraries(boxdriver PUBLIC oleacc ole32 oleaut32 uuid gdi32 advapi32)
+
 # Reads and answers the program's boxes under Wine.
 setup_test_program(boxprobe tests/e2e/boxprobe.cpp "")
-target_link_libraries(boxprobe PRIVATE gdi32 advapi32)
+target_link_libraries(boxprobe PRIVATE boxdriver)
 # What Setup.exe's size is weighed against, and its speed under Wine.
 setup_test_program(reference_program tests/build/reference_program.cpp WIN32)
 setup_test_program(one_task_dialog tests/build/one_task_dialog.cpp WIN32)
