@@ -34,24 +34,49 @@ void RemoveTree(const std::wstring& path) {
         ::DeleteFileW(path.c_str());
 }
 
-// A DACL that denies (or, with deny false, grants) everyone the folder's listing.
-bool SetListing(const std::wstring& folder, bool deny) {
-    EXPLICIT_ACCESSW ea{};
-    ea.grfAccessPermissions = deny ? FILE_LIST_DIRECTORY | FILE_TRAVERSE : GENERIC_ALL;
-    ea.grfAccessMode = deny ? DENY_ACCESS : SET_ACCESS;
-    ea.grfInheritance = NO_INHERITANCE;
-    ea.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
-    ea.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    wchar_t everyone[] = L"EVERYONE";
-    ea.Trustee.ptstrName = everyone;
-    PACL acl = nullptr;
-    if (::SetEntriesInAclW(1, &ea, nullptr, &acl) != ERROR_SUCCESS) return false;
-    std::wstring name = folder;
-    const DWORD status = ::SetNamedSecurityInfoW(&name[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                                 nullptr, acl, nullptr);
-    ::LocalFree(acl);
-    return status == ERROR_SUCCESS;
-}
+// The folder's listing denied to everyone for as long as this lives, then its
+// own access control list put back. Both go through one handle opened first:
+// Wine maps a DACL to the file's mode, and a folder nobody may list cannot be
+// opened again by name to take the deny back.
+class ListingDenied {
+public:
+    explicit ListingDenied(const std::wstring& folder)
+        : dir_(::CreateFileW(folder.c_str(), READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                             FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {
+        if (!dir_ || ::GetSecurityInfo(dir_.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                       &original_, nullptr, &sd_) != ERROR_SUCCESS)
+            return;
+        EXPLICIT_ACCESSW ea{};
+        ea.grfAccessPermissions = FILE_LIST_DIRECTORY | FILE_TRAVERSE;
+        ea.grfAccessMode = DENY_ACCESS;
+        ea.grfInheritance = NO_INHERITANCE;
+        ea.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
+        ea.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+        wchar_t everyone[] = L"EVERYONE";
+        ea.Trustee.ptstrName = everyone;
+        PACL deny = nullptr;
+        if (::SetEntriesInAclW(1, &ea, nullptr, &deny) != ERROR_SUCCESS) return;
+        denied_ = ::SetSecurityInfo(dir_.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, deny,
+                                    nullptr) == ERROR_SUCCESS;
+        ::LocalFree(deny);
+    }
+    ~ListingDenied() {
+        if (denied_)
+            ::SetSecurityInfo(dir_.get(), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              original_, nullptr);
+        ::LocalFree(sd_);
+    }
+    ListingDenied(const ListingDenied&) = delete;
+    ListingDenied& operator=(const ListingDenied&) = delete;
+    bool denied() const { return denied_; }
+
+private:
+    win32::UniqueFile dir_;
+    PACL original_ = nullptr;
+    PSECURITY_DESCRIPTOR sd_ = nullptr;
+    bool denied_ = false;
+};
 
 }  // namespace
 
@@ -136,7 +161,8 @@ bool ExclusiveHold::held() const { return static_cast<bool>(impl_->file); }
 // An explicit deny for everyone, checked to bite before the probe runs: Wine
 // stores access control lists but does not enforce them.
 int WithListingDenied(const std::wstring& folder, int (*probe)(const std::wstring&), std::string& reason) {
-    if (!SetListing(folder, true)) {
+    ListingDenied denied(folder);
+    if (!denied.denied()) {
         reason = "the folder's access control list cannot be set";
         return -1;
     }
@@ -145,7 +171,6 @@ int WithListingDenied(const std::wstring& folder, int (*probe)(const std::wstrin
     const DWORD error = find ? ERROR_SUCCESS : ::GetLastError();
     find.reset();
     const int result = error == ERROR_ACCESS_DENIED ? probe(folder) : -1;
-    SetListing(folder, false);
     if (result < 0)
         reason = "a deny entry for listing does not bite on this system (Wine keeps access control lists "
                  "without enforcing them)";
