@@ -72,3 +72,16 @@ if(EXISTS ${SETUP_GTEST_SOURCE}/googletest/CMakeLists.txt)
     target_link_libraries(fileops_contract PRIVATE setup_platform gtest_main advapi32)
     target_link_options(fileops_contract PRIVATE ${SETUP_STATIC_FLAGS} -s)
 endif()
+
+# The check kit for real Windows: a console program, built like Setup.exe. It
+# checks against the plan the tests expect, built in from tests/expected_plan.tsv.
+file(READ ${CMAKE_SOURCE_DIR}/tests/expected_plan.tsv SETUP_EXPECTED_PLAN_TSV)
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/expected_plan_tsv.h
+    CONTENT "// Generated from tests/expected_plan.tsv.\nconstexpr char kExpectedPlanTsv[] = R\"tsv(\${SETUP_EXPECTED_PLAN_TSV})tsv\";\n")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/expected_plan.tsv)
+setup_test_program(setup-check tools/setup_check/main.cpp "")
+target_sources(setup-check PRIVATE tools/setup_check/boxes.cpp tools/setup_check/contract.cpp
+    tools/setup_check/machine.cpp tools/setup_check/plan.cpp tools/setup_check/scenarios.cpp)
+target_include_directories(setup-check PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
+target_compile_options(setup-check PRIVATE -Wall -Wextra -Werror)
+target_link_libraries(setup-check PRIVATE boxdriver)

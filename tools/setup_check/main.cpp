@@ -1,0 +1,239 @@
+// setup-check: runs Setup.exe's scenarios against the real system it is
+// started on, prints one line per scenario and a summary, and writes
+// report.txt with pictures of every box. It leaves the machine as it found it.
+#include <cstdio>
+
+#include "app/resources/version.h"
+#include "tools/setup_check/scenarios.h"
+
+namespace kit {
+namespace {
+
+const wchar_t kPrefix[] = L"setup-check";
+Kit* g_kit = nullptr;
+
+// To a console in its own characters; to a pipe or a file as UTF-8.
+void Print(const std::string& line) {
+    const std::wstring wide = Wide(line + "\n");
+    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0, written = 0;
+    if (::GetConsoleMode(out, &mode))
+        ::WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    else
+        std::fwrite(line.data(), 1, line.size(), stdout), std::fputc('\n', stdout), std::fflush(stdout);
+}
+
+// Runs on a thread of its own. A closed console ends the process when this
+// returns, so the Desktop value is restored here, at once.
+BOOL WINAPI OnCtrl(DWORD) noexcept {
+    if (g_kit) g_kit->interrupted = true;
+    RestoreDesktopNow();
+    return TRUE;
+}
+
+void MakeDpiAware() {
+    using SetContextFn = BOOL(WINAPI*)(HANDLE);
+    const auto setContext = reinterpret_cast<SetContextFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+    // Per-monitor: sizes of another process's windows are then read in true pixels.
+    if (!(setContext && setContext(reinterpret_cast<HANDLE>(-4)))) ::SetProcessDPIAware();
+}
+
+std::vector<std::wstring> Trees() { return {L"C:\\Orvo_Tool", L"C:\\Orvo_Tool Data"}; }
+
+// What would be removed by the kit and is not its own.
+std::vector<std::string> ReasonsToRefuse(const Kit& kit) {
+    std::vector<std::string> found;
+    for (const auto& t : Trees())
+        if (Exists(t)) found.push_back(Narrow(t) + " exists");
+    for (const auto& n : kit.plan.DesktopNames())
+        if (Exists(Join(kit.desktop, n))) found.push_back("the desktop holds " + Narrow(n));
+    return found;
+}
+
+// After every scenario: both trees, the desktop names, the work copy. False
+// when something stays, and the kit then stops.
+bool CleanUp(Kit& kit, std::string& left) {
+    RestoreDesktopNow();
+    std::vector<std::wstring> paths = Trees();
+    for (const auto& n : kit.plan.DesktopNames()) paths.push_back(Join(kit.desktop, n));
+    for (const auto& d : kit.extraDesktops) paths.push_back(d);
+    paths.push_back(kit.dist);
+    for (const auto& p : paths)
+        if (!RemoveTree(p)) left += (left.empty() ? "" : ", ") + Narrow(p);
+    kit.extraDesktops.clear();
+    return left.empty();
+}
+
+std::string Joined(const std::vector<std::string>& items, const char* sep) {
+    std::string out;
+    for (const auto& i : items) out += (out.empty() ? "" : sep) + i;
+    return out;
+}
+
+struct Tally {
+    int passed = 0, failed = 0, skipped = 0;
+};
+
+std::string Outcome(const Check& check, const std::string& skipped, Tally& tally) {
+    if (!check.failures().empty()) {
+        ++tally.failed;
+        return "FAIL: " + Joined(check.failures(), "; ");
+    }
+    if (!skipped.empty()) {
+        ++tally.skipped;
+        return "skipped: " + skipped;
+    }
+    ++tally.passed;
+    return check.notChecked().empty() ? "ok" : "ok (not checked: " + Joined(check.notChecked(), "; ") + ")";
+}
+
+// One scenario, cleaned up after on every path. False when the kit must stop.
+bool RunOne(Kit& kit, const char* id, const char* title, void (*fn)(Kit&, Check&), Tally& tally,
+            std::vector<std::string>& report) {
+    kit.scenario = id;
+    kit.runs = 0;
+    kit.details.clear();
+    const RegValue desktopBefore = ReadDesktopValue();
+    Check check;
+    std::string skipped;
+    bool interrupted = false;
+    try {
+        fn(kit, check);
+    } catch (const Skip& s) {
+        skipped = s.why;
+    } catch (const Broken& b) {
+        check.Expect(false, b.why);
+    } catch (const Interrupted&) {
+        interrupted = true;
+        check.Expect(false, "interrupted");
+    } catch (const std::exception& e) {
+        check.Expect(false, std::string("error in the kit: ") + e.what());
+    }
+    std::string left;
+    const bool clean = CleanUp(kit, left);
+    check.Expect(clean, "could not remove " + left);
+    const bool restored = ReadDesktopValue() == desktopBefore;
+    check.Expect(restored, "the Desktop value was not restored");
+    const std::string line = std::string(id) + " (" + title + "): " + Outcome(check, skipped, tally);
+    Print(line);
+    report.push_back("");
+    report.push_back(line);
+    report.insert(report.end(), kit.details.begin(), kit.details.end());
+    return clean && restored && !interrupted && !kit.interrupted;
+}
+
+bool WriteReport(const Kit& kit, const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& l : lines) text += l + "\r\n";
+    return WriteFile(Join(kit.home, L"report.txt"), text);
+}
+
+struct Args {
+    std::wstring dist;
+    std::vector<std::wstring> only;
+};
+
+bool Known(const std::wstring& id) {
+    if (id == L"contract") return true;
+    for (const Scenario& s : Scenarios())
+        if (id == Wide(s.id)) return true;
+    return false;
+}
+
+bool ParseArgs(int argc, wchar_t** argv, Args& a) {
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        if (arg == L"--only" && i + 1 < argc) {
+            a.only.push_back(argv[++i]);
+            if (!Known(a.only.back())) return false;
+        } else if (!arg.empty() && arg[0] != L'-' && a.dist.empty()) {
+            a.dist = arg;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Selected(const Args& a, const char* id) {
+    if (a.only.empty()) return true;
+    for (const auto& o : a.only)
+        if (o == Wide(id)) return true;
+    return false;
+}
+
+int Main(int argc, wchar_t** argv) {
+    Args args;
+    if (!ParseArgs(argc, argv, args)) {
+        Print("usage: setup-check [--only SCENARIO]... [DIST_FOLDER]");
+        return 2;
+    }
+    MakeDpiAware();
+    Kit kit;
+    g_kit = &kit;
+    kit.home = CurrentFolder();
+    kit.saveFile = Join(kit.home, std::wstring(kPrefix) + L"-desktop-value.txt");
+    // Under Wine the desktop process writes Shell Folders as it starts: let
+    // it, then put back a value that a killed run may have left replaced.
+    boxdriver::StartDesktop();
+    const std::wstring restored = RestoreFromSaveFile(kit.saveFile);
+    if (!restored.empty()) Print(Narrow(restored));
+    ::SetConsoleCtrlHandler(OnCtrl, TRUE);
+    kit.desktop = FolderOf(ReadDesktopValue());
+    kit.source = FullPath(args.dist.empty() ? Join(ModuleFolder(), L"dist") : args.dist);
+    kit.work = Join(kit.home, std::wstring(kPrefix) + L"-work");
+    kit.dist = Join(kit.work, L"dist");
+    kit.pictures = Join(kit.home, std::wstring(kPrefix) + L"-pictures");
+    if (kit.desktop.empty()) {
+        Print("setup-check: the Desktop value of Shell Folders names no folder; nothing was run");
+        return 2;
+    }
+    if (!Exists(Join(kit.source, L"Setup.exe"))) {
+        Print("setup-check: no Setup.exe in " + Narrow(kit.source) + "; give the distribution folder");
+        return 2;
+    }
+    const auto refuse = ReasonsToRefuse(kit);
+    if (!refuse.empty()) {
+        Print("setup-check: not started, because " + Joined(refuse, ", ") +
+              ". The kit removes these after every scenario: run it on a test machine without the installed program.");
+        return 2;
+    }
+    if (!RemoveTree(kit.work) || !RemoveTree(kit.pictures) || !MakeFolders(kit.work) || !MakeFolders(kit.pictures)) {
+        Print("setup-check: cannot make its folders in " + Narrow(kit.home));
+        return 2;
+    }
+    const std::vector<std::string> facts = SystemFacts(kit.desktop);
+    std::vector<std::string> report{"setup-check " SETUP_VERSION_TEXT " report", ""};
+    report.insert(report.end(), facts.begin(), facts.end());
+    report.push_back("Distribution: " + Narrow(kit.source));
+    Print("setup-check " SETUP_VERSION_TEXT ": " + Narrow(kit.source) + "; " + facts.front());
+    Tally tally;
+    bool going = true;
+    for (const Scenario& s : Scenarios())
+        if (going && Selected(args, s.id)) going = RunOne(kit, s.id, s.title, s.run, tally, report);
+    if (going && Selected(args, "contract"))
+        going = RunOne(kit, "contract", "file-operation contract suite", RunContractSuite, tally, report);
+    if (!going) Print(kit.interrupted ? "interrupted: cleaned up and stopped" : "stopped: the machine could not be restored after the scenario above");
+    RemoveTree(kit.work);
+    const std::string summary = std::to_string(tally.passed) + " passed, " + std::to_string(tally.failed) +
+                                " failed, " + std::to_string(tally.skipped) + " skipped";
+    report.push_back("");
+    report.push_back(summary);
+    if (!WriteReport(kit, report)) Print("setup-check: cannot write report.txt");
+    Print(summary);
+    return tally.failed == 0 && going ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace kit
+
+int wmain(int argc, wchar_t** argv) {
+    try {
+        return kit::Main(argc, argv);
+    } catch (const std::exception& e) {
+        kit::RestoreDesktopNow();
+        std::fprintf(stderr, "setup-check: %s\n", e.what());
+        return 3;
+    }
+}

@@ -1,0 +1,299 @@
+#include "tools/setup_check/scenarios.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/win32/handles.h"
+
+namespace kit {
+namespace {
+
+constexpr int kEnglish = 1;
+
+// What the product shows, by language code, as its documentation words it.
+const wchar_t* const kCompleted[5][2] = {
+    {L"Instalace dokončena", L"Upgrade dokončeno."},
+    {L"Instaltion completed.", L"Upgrade ready."},
+    {L"Installation ist fertig.", L"Upgrade ist fertig."},
+    {L"Installation är klar.", L"Uppgradera är klar."},
+    {L"Установка завершено.", L"Обновление завершено."},
+};
+const wchar_t* const kIncomplete[5] = {
+    L"Instalace není dokončena. Počet souborů, které nelze nainstalovat: %d (první: %s)",
+    L"Installation incomplete: %d file(s) could not be installed (first: %s)",
+    L"Installation unvollständig. Nicht installierte Dateien: %d (erste: %s)",
+    L"Installationen är ofullständig: %d fil(er) kunde inte installeras (första: %s)",
+    L"Установка не завершена: не удалось установить файлов: %d (первый: %s)",
+};
+const wchar_t kWrongFolderEnglish[] =
+    L"Setup must be started from the folder that holds the installation files; it was started in “%s”, "
+    L"but the files are in “%s”";
+const char kZoneMark[] = "[ZoneTransfer]\r\nZoneId=3\r\n";
+
+std::wstring DesktopPath(const Kit& kit, const Copy& c) { return c.desktop ? Join(kit.desktop, c.target) : c.target; }
+
+std::string Bytes(const std::wstring& path, bool& ok) {
+    std::string bytes;
+    ok = ReadFile(path, bytes);
+    return bytes;
+}
+
+// "a, b, c and 4 more"
+std::string Some(const std::vector<std::wstring>& items) {
+    std::string out;
+    for (std::size_t i = 0; i < items.size() && i < 3; ++i) out += (i ? ", " : "") + Narrow(items[i]);
+    if (items.size() > 3) out += " and " + std::to_string(items.size() - 3) + " more";
+    return out;
+}
+
+// Adds `installed` to `differing` when it is missing or unlike its source.
+void CompareWithSource(const std::wstring& installed, const std::wstring& source, std::vector<std::wstring>& differing) {
+    bool a = false, b = false;
+    const std::string got = Bytes(installed, a), wanted = Bytes(source, b);
+    if (!b) throw Broken{"the distribution lacks " + Narrow(source)};
+    if (!a || got != wanted) differing.push_back(installed);
+}
+
+// The folders and files of both trees, exactly; every file as its source.
+void ExpectInstalledTree(Kit& kit, Check& check, int language) {
+    std::vector<std::wstring> differing, expected, found;
+    for (const Copy& c : kit.plan.copies) CompareWithSource(DesktopPath(kit, c), Join(kit.dist, c.source), differing);
+    const std::wstring pdf = kit.plan.languagePdf[language];
+    CompareWithSource(Join(kit.desktop, pdf), Join(kit.dist, pdf), differing);
+    check.Expect(differing.empty(), "installed files missing or unlike their source: " + Some(differing));
+    for (const std::wstring root : {L"C:\\Orvo_Tool", L"C:\\Orvo_Tool Data"}) {
+        for (const auto& name : ListTree(root)) found.push_back(Join(root, name));
+        for (const Copy& c : kit.plan.copies)
+            if (!c.desktop && c.target.rfind(root + L"\\", 0) == 0) expected.push_back(c.target);
+        for (const auto& f : kit.plan.folders)
+            if (f.rfind(root + L"\\", 0) == 0) expected.push_back(f + L"\\");
+    }
+    std::vector<std::wstring> extra, missing;
+    for (const auto& f : found)
+        if (std::find(expected.begin(), expected.end(), f) == expected.end()) extra.push_back(f);
+    for (const auto& e : expected)
+        if (std::find(found.begin(), found.end(), e) == found.end()) missing.push_back(e);
+    check.Expect(extra.empty(), "not of the plan in the installed tree: " + Some(extra));
+    check.Expect(missing.empty(), "missing from the installed tree: " + Some(missing));
+}
+
+void PlaceOldFiles(Kit& kit) {
+    for (const auto& removed : kit.plan.removed) {
+        MakeFolders(removed.substr(0, removed.find_last_of(L'\\')));
+        if (!WriteFile(removed, "an old list placed by setup-check")) throw Broken{"cannot place " + Narrow(removed)};
+    }
+    for (const auto& name : kit.plan.olderCopies)
+        if (!WriteFile(Join(kit.desktop, name), "MZ an older copy placed by setup-check"))
+            throw Broken{"cannot place " + Narrow(name) + " on the desktop"};
+}
+
+void ExpectGone(Check& check, const std::vector<std::wstring>& paths, const std::string& what) {
+    std::vector<std::wstring> left;
+    for (const auto& p : paths)
+        if (Exists(p)) left.push_back(p);
+    check.Expect(left.empty(), what + " left: " + Some(left));
+}
+
+void FirstInstallation(Kit& kit, Check& check, int language) {
+    PrepareDistribution(kit, language);
+    PlaceOldFiles(kit);
+    ExpectCompletion(check, RunSetup(kit), kCompleted[language][0]);
+    ExpectInstalledTree(kit, check, language);
+    std::vector<std::wstring> older;
+    for (const auto& name : kit.plan.olderCopies) older.push_back(Join(kit.desktop, name));
+    ExpectGone(check, older, "older copies on the desktop");
+    ExpectGone(check, kit.plan.removed, "removed list");
+}
+
+template <int Language>
+void Install(Kit& kit, Check& check) {
+    FirstInstallation(kit, check, Language);
+}
+
+const Copy& FirstReplacedList(const Kit& kit) {
+    for (const Copy& c : kit.plan.copies)
+        if (!c.kept && !c.desktop && c.source.size() > 4 && c.source.substr(c.source.size() - 4) == L".txt") return c;
+    throw Broken{"the plan has no replaced list"};
+}
+
+void UpgradeKeepsPowerLists(Kit& kit, Check& check) {
+    PrepareDistribution(kit, kEnglish);
+    ExpectCompletion(check, RunSetup(kit), kCompleted[kEnglish][0]);
+    const Copy& replaced = FirstReplacedList(kit);
+    std::vector<const Copy*> kept;
+    for (const Copy& c : kit.plan.copies)
+        if (c.kept) kept.push_back(&c);
+    for (const Copy* c : kept)
+        if (!WriteFile(c->target, "edited by setup-check: " + Narrow(c->target))) throw Broken{"cannot edit " + Narrow(c->target)};
+    if (!WriteFile(replaced.target, "edited by setup-check")) throw Broken{"cannot edit " + Narrow(replaced.target)};
+    ExpectCompletion(check, RunSetup(kit), kCompleted[kEnglish][1]);
+    for (const Copy* c : kept) {
+        bool ok = false;
+        check.Expect(Bytes(c->target, ok) == "edited by setup-check: " + Narrow(c->target),
+                     "the edited power list " + Narrow(c->target) + " was not kept");
+    }
+    std::vector<std::wstring> differing;
+    CompareWithSource(replaced.target, Join(kit.dist, replaced.source), differing);
+    check.Expect(differing.empty(), "the replaced list " + Narrow(replaced.target) + " was not replaced");
+}
+
+// Whether `path` carries a zone mark that this system keeps as a stream of the file.
+bool StreamListed(const std::wstring& path) {
+    WIN32_FIND_STREAM_DATA data;
+    win32::UniqueFind find(::FindFirstStreamW(path.c_str(), FindStreamInfoStandard, &data, 0));
+    if (!find) return false;
+    do {
+        if (_wcsicmp(data.cStreamName, L":Zone.Identifier:$DATA") == 0) return true;
+    } while (::FindNextStreamW(find.get(), &data));
+    return false;
+}
+
+std::string WhyNoStreams(const Kit& kit) {
+    if (UnderWine())
+        return "Wine keeps a file's streams as sibling files, not as streams of the file (FindFirstStreamW does "
+               "not list the :Zone.Identifier written)";
+    return "the work copy's file system (" + Narrow(FileSystemOf(kit.dist)) + ") keeps no named streams";
+}
+
+void ExpectWritableAndUnmarked(Kit& kit, Check& check, bool streams) {
+    std::vector<std::wstring> readOnly, marked;
+    for (const Copy& c : kit.plan.copies) {
+        const std::wstring target = DesktopPath(kit, c);
+        const DWORD attrs = ::GetFileAttributesW(target.c_str());
+        if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY)) readOnly.push_back(target);
+        if (streams && StreamListed(target)) marked.push_back(target);
+    }
+    check.Expect(readOnly.empty(), "installed files left read-only: " + Some(readOnly));
+    check.Expect(marked.empty(), "installed files that keep the zone mark: " + Some(marked));
+}
+
+void ReadOnlyMarkedSources(Kit& kit, Check& check) {
+    PrepareDistribution(kit, kEnglish);
+    std::vector<std::wstring> files;
+    for (const auto& name : ListTree(kit.dist))
+        if (name.back() != L'\\') files.push_back(Join(kit.dist, name));
+    bool streams = true;
+    for (const auto& f : files) streams = WriteFile(f + L":Zone.Identifier", kZoneMark) && streams;
+    streams = streams && StreamListed(files.front());
+    if (!streams) check.NotChecked("zone marks: " + WhyNoStreams(kit));
+    for (const auto& f : files)
+        if (!::SetFileAttributesW(f.c_str(), FILE_ATTRIBUTE_READONLY)) throw Broken{"cannot make " + Narrow(f) + " read-only"};
+    win32::UniqueFile probe(::CreateFileW(files.front().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (probe) throw Skip{"the read-only attribute does not stop a write here (an administrator's privilege?)"};
+    ExpectCompletion(check, RunSetup(kit), kCompleted[kEnglish][0]);
+    ExpectWritableAndUnmarked(kit, check, streams);
+    ExpectCompletion(check, RunSetup(kit), kCompleted[kEnglish][1]);
+    ExpectWritableAndUnmarked(kit, check, streams);
+}
+
+std::vector<LANGID> ReasonLanguages(LANGID installation) {
+    return {installation, ::GetUserDefaultUILanguage(), 0};
+}
+
+void HeldTarget(Kit& kit, Check& check) {
+    PrepareDistribution(kit, kEnglish);
+    const std::wstring target = FirstReplacedList(kit).target;
+    MakeFolders(target.substr(0, target.find_last_of(L'\\')));
+    if (!WriteFile(target, "in use by setup-check")) throw Broken{"cannot place " + Narrow(target)};
+    std::string before;
+    ReadFile(target, before);
+    win32::UniqueFile held(::CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!held) throw Broken{"cannot hold " + Narrow(target)};
+    const std::wstring reason = SystemErrorText(ERROR_SHARING_VIOLATION, ReasonLanguages(0x0409));
+    ExpectError(check, RunSetup(kit), Format(kIncomplete[kEnglish], 1, target) + L"\n" + WithFinalPeriod(reason));
+    held.reset();
+    std::string after;
+    ReadFile(target, after);
+    check.Expect(after == before, "the held file changed");
+}
+
+void RemovalHeldWithDeleteSharing(Kit& kit, Check& check) {
+    PrepareDistribution(kit, kEnglish);
+    if (kit.plan.removed.empty()) throw Broken{"the plan removes no file"};
+    const std::wstring removed = kit.plan.removed.front();
+    MakeFolders(removed.substr(0, removed.find_last_of(L'\\')));
+    if (!WriteFile(removed, "an old list held by setup-check")) throw Broken{"cannot place " + Narrow(removed)};
+    win32::UniqueFile held(::CreateFileW(removed.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!held) throw Broken{"cannot hold " + Narrow(removed)};
+    ExpectCompletion(check, RunSetup(kit), kCompleted[kEnglish][0]);
+    const bool listedWhileHeld = Exists(removed);
+    held.reset();
+    check.Expect(!Exists(removed), Narrow(removed) + " still there after it was let go");
+    if (!listedWhileHeld)
+        check.NotChecked("a name that stays listed while held: this system removed it at once");
+}
+
+void ExpandableNonAsciiDesktop(Kit& kit, Check& check) {
+    PrepareDistribution(kit, kEnglish);
+    const std::wstring name = L"Plocha Žluťoučký kůň Рабочий стол";
+    const std::wstring folder = Join(kit.work, name);
+    // Expanded by Setup from its environment, which it inherits from the kit alone.
+    ::SetEnvironmentVariableW(L"SETUP_CHECK_WORK", kit.work.c_str());
+    if (!MakeFolders(folder)) throw Broken{"cannot make " + Narrow(folder)};
+    kit.extraDesktops.push_back(folder);
+    DesktopOverride desktop(kit.saveFile, TextValue(REG_EXPAND_SZ, L"%SETUP_CHECK_WORK%\\" + name));
+    if (!desktop.error().empty()) throw Broken{Narrow(desktop.error())};
+    ExpectCompletion(check, RunSetup(kit), kCompleted[kEnglish][0]);
+    std::vector<std::wstring> differing, strays;
+    for (const Copy& c : kit.plan.copies)
+        if (c.desktop) CompareWithSource(Join(folder, c.target), Join(kit.dist, c.source), differing);
+    const std::wstring pdf = kit.plan.languagePdf[kEnglish];
+    CompareWithSource(Join(folder, pdf), Join(kit.dist, pdf), differing);
+    check.Expect(differing.empty(), "desktop items missing from the expanded desktop: " + Some(differing));
+    for (const auto& n : kit.plan.DesktopNames())
+        if (Exists(Join(kit.desktop, n))) strays.push_back(n);
+    check.Expect(strays.empty(), "placed on the usual desktop instead: " + Some(strays));
+}
+
+void StartedElsewhere(Kit& kit, Check& check) {
+    PrepareDistribution(kit, kEnglish);
+    const std::wstring elsewhere = Join(kit.work, L"elsewhere");
+    if (!MakeFolders(elsewhere)) throw Broken{"cannot make " + Narrow(elsewhere)};
+    // Every copy lacks its source, and the language PDF (Czech: no language file here) too.
+    const int failures = static_cast<int>(kit.plan.copies.size()) + 1;
+    const std::wstring text = Format(kIncomplete[kEnglish], failures, kit.plan.copies.front().target) + L"\n" +
+                              WithFinalPeriod(Format(kWrongFolderEnglish, elsewhere, kit.dist));
+    ExpectError(check, RunSetup(kit, L"Setup.exe", elsewhere), text);
+}
+
+void RenamedSetup(Kit& kit, Check& check) {
+    PrepareDistribution(kit, kEnglish);
+    if (!::CopyFileW(Join(kit.dist, L"Setup.exe").c_str(), Join(kit.dist, L"Setup (1).exe").c_str(), TRUE))
+        throw Broken{"cannot make Setup (1).exe"};
+    ExpectCompletion(check, RunSetup(kit, L"Setup (1).exe"), kCompleted[kEnglish][0], L"Setup (1)");
+}
+
+void WindowAfterError(Kit& kit, Check& check) {
+    PrepareDistribution(kit, kEnglish);
+    if (!WriteFile(Join(kit.dist, L"dLangv.dat"), std::string("\1\0\0", 3))) throw Broken{"cannot shorten dLangv.dat"};
+    const boxdriver::Seen* window = ExpectError(check, RunSetup(kit), L"Read beyond end of file.");
+    if (!window) return;
+    const int w = ::MulDiv(248, static_cast<int>(window->dpi), 96), h = ::MulDiv(99, static_cast<int>(window->dpi), 96);
+    check.Expect(std::abs(window->client.cx - w) <= 1 && std::abs(window->client.cy - h) <= 1,
+                 "main window client " + std::to_string(window->client.cx) + "x" + std::to_string(window->client.cy) +
+                     " at " + std::to_string(window->dpi) + " dpi, expected " + std::to_string(w) + "x" + std::to_string(h));
+}
+
+}  // namespace
+
+const std::vector<Scenario>& Scenarios() {
+    static const std::vector<Scenario> all = {
+        {"install-cs", "first installation, Czech", Install<0>},
+        {"install-en", "first installation, English", Install<1>},
+        {"install-de", "first installation, German", Install<2>},
+        {"install-sv", "first installation, Swedish", Install<3>},
+        {"install-ru", "first installation, Russian", Install<4>},
+        {"upgrade", "upgrade keeps edited power lists", UpgradeKeepsPowerLists},
+        {"read-only-marked", "read-only sources with zone marks", ReadOnlyMarkedSources},
+        {"held-target", "a target held open without sharing", HeldTarget},
+        {"held-removal", "Rakoviny.txt held with delete sharing", RemovalHeldWithDeleteSharing},
+        {"desktop-expand", "expandable Desktop value, non-ASCII folder", ExpandableNonAsciiDesktop},
+        {"elsewhere", "started from another folder", StartedElsewhere},
+        {"renamed", "renamed to Setup (1).exe", RenamedSetup},
+        {"window-dpi", "main window after an error, at the system's DPI", WindowAfterError},
+    };
+    return all;
+}
+
+}  // namespace kit

@@ -1,0 +1,19 @@
+// The scenarios setup-check runs against the real system, in order.
+#pragma once
+
+#include "tools/setup_check/check.h"
+
+namespace kit {
+
+struct Scenario {
+    const char* id;
+    const char* title;
+    void (*run)(Kit&, Check&);
+};
+
+const std::vector<Scenario>& Scenarios();
+
+// The file-operation contract suite beside the kit, as one more scenario.
+void RunContractSuite(Kit& kit, Check& check);
+
+}  // namespace kit
