@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""Assembles the check kit: setup-check.exe, the file-operation contract suite
+built for Windows, a distribution to check and README.txt, in one folder, and
+packs it as a reproducible zip. Run by check-kit.sh, which builds the programs
+first; the Wine test assembles the same folder from the build its Wine runs.
+
+usage: check_kit.py --build DIR --version V --epoch N [--release RELEASE.zip] OUT_DIR
+"""
+import argparse
+import shutil
+import sys
+import tempfile
+import zipfile
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import make_distribution  # noqa: E402
+from release import pack  # noqa: E402
+
+PROGRAMS = ('setup-check.exe', 'fileops_contract.exe')
+
+README = """\
+Setup check kit {version}
+
+Checks that this Setup.exe and the distribution in the folder "dist" work on
+this Windows machine. Use a test machine: the kit refuses to start where
+C:\\Orvo_Tool, C:\\Orvo_Tool Data or any of the installer's desktop items exist.
+
+Run, in a command prompt as an ordinary user (no administrator rights needed),
+in this folder:
+
+    setup-check                 (checks the distribution in "dist")
+    setup-check DIST_FOLDER     (checks another distribution folder)
+    setup-check --only NAME     (one scenario; NAME as printed before the colon)
+
+It prints one line per scenario (ok, FAIL: why, or skipped: why) and ends with
+"N passed, N failed, N skipped"; the exit status is 0 only when nothing failed.
+It writes report.txt (this system's facts and the text of every box) and a
+picture of every box in setup-check-pictures, in the current folder.
+
+While a scenario runs it installs into C:\\Orvo_Tool and C:\\Orvo_Tool Data,
+places the installer's items on the desktop, and in one scenario points the
+"Desktop" value of HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\
+Shell Folders at a folder of its own. After every scenario it removes both
+folders and those desktop items and restores the value, also after Ctrl+C. It
+keeps the value in setup-check-desktop-value.txt while it is replaced; if the
+kit is killed, its next start restores the value from that file. It works in
+setup-check-work, removed at the end. Nothing else is left but the report
+and the pictures.
+"""
+
+
+def assemble(build, folder, release_zip=None, version='', language=1):
+    """The kit's folder: the programs from `build`, the distribution (the
+    release's own, else the sample with the build's Setup.exe), README.txt."""
+    folder = Path(folder)
+    folder.mkdir(parents=True)
+    for name in PROGRAMS:
+        shutil.copy2(Path(build) / name, folder / name)
+    dist = folder / 'dist'
+    if release_zip:
+        with tempfile.TemporaryDirectory() as tmp, zipfile.ZipFile(release_zip) as z:
+            z.extractall(tmp)
+            tops = [p for p in Path(tmp).iterdir() if p.is_dir()]
+            if len(tops) != 1 or not (tops[0] / 'Setup.exe').is_file():
+                raise SystemExit(f'check-kit: {release_zip} holds no release folder with Setup.exe')
+            shutil.copytree(tops[0], dist)
+    else:
+        make_distribution.write(dist, language)
+        shutil.copy2(Path(build) / 'Setup.exe', dist / 'Setup.exe')
+    (folder / 'README.txt').write_bytes(README.format(version=version).replace('\n', '\r\n').encode())
+    return folder
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument('--build', required=True)
+    ap.add_argument('--version', required=True)
+    ap.add_argument('--epoch', type=int, required=True)
+    ap.add_argument('--release')
+    ap.add_argument('out_dir')
+    args = ap.parse_args()
+    top = f'Orvo_Tool-Setup-check-{args.version}'
+    out = Path(args.out_dir)
+    out.mkdir(parents=True, exist_ok=True)
+    zip_path = out / f'{top}.zip'
+    with tempfile.TemporaryDirectory() as stage:
+        assemble(args.build, Path(stage) / top, args.release, args.version)
+        pack(Path(stage), top, zip_path, args.epoch)
+    print(f'{zip_path} ({zip_path.stat().st_size:,} bytes)')
+
+
+if __name__ == '__main__':
+    main()
