@@ -37,3 +37,12 @@ set_tests_properties(wine.fileops_contract PROPERTIES FIXTURES_REQUIRED "wine_di
 
 add_test(NAME harness.invariants COMMAND ${Python3_EXECUTABLE} ${e2e}/invariants_test.py)
 set_tests_properties(harness.invariants PROPERTIES ENVIRONMENT "${wine_env}")
+
+# The check kit for real Windows, run whole under Wine.
+execute_process(COMMAND ${Python3_EXECUTABLE} ${e2e}/kit_scenarios.py --list
+    OUTPUT_VARIABLE names OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+foreach(name ${names})
+    add_test(NAME wine.${name} COMMAND ${Python3_EXECUTABLE} ${e2e}/kit_scenarios.py ${name})
+    set_tests_properties(wine.${name} PROPERTIES FIXTURES_REQUIRED "wine_display;wine_prefix"
+        ENVIRONMENT "${wine_env}" TIMEOUT 900)
+endforeach()
