@@ -31,7 +31,7 @@ in this folder:
 
     setup-check                 (checks the distribution in "dist")
     setup-check DIST_FOLDER     (checks another distribution folder)
-    setup-check --only NAME     (one scenario; NAME as printed before the colon)
+    setup-check --only NAME     (one scenario; NAME as its line begins)
 
 It prints one line per scenario (ok, FAIL: why, or skipped: why) and ends with
 "N passed, N failed, N skipped"; the exit status is 0 only when nothing failed.

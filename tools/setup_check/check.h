@@ -30,11 +30,13 @@ public:
     }
     void Equal(const std::wstring& got, const std::wstring& wanted, const std::string& what);
     void NotChecked(const std::string& what) { notChecked_.push_back(what); }
+    void Note(const std::string& what) { notes_.push_back(what); }  // shown in the scenario's line
     const std::vector<std::string>& failures() const { return failures_; }
     const std::vector<std::string>& notChecked() const { return notChecked_; }
+    const std::vector<std::string>& notes() const { return notes_; }
 
 private:
-    std::vector<std::string> failures_, notChecked_;
+    std::vector<std::string> failures_, notChecked_, notes_;
 };
 
 struct Kit {

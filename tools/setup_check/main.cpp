@@ -78,14 +78,18 @@ struct Tally {
 std::string Outcome(const Check& check, const std::string& skipped, Tally& tally) {
     if (!check.failures().empty()) {
         ++tally.failed;
-        return "FAIL: " + Joined(check.failures(), "; ");
+        std::vector<std::string> said = check.failures();
+        said.insert(said.end(), check.notes().begin(), check.notes().end());
+        return "FAIL: " + Joined(said, "; ");
     }
     if (!skipped.empty()) {
         ++tally.skipped;
         return "skipped: " + skipped;
     }
     ++tally.passed;
-    return check.notChecked().empty() ? "ok" : "ok (not checked: " + Joined(check.notChecked(), "; ") + ")";
+    std::vector<std::string> said = check.notes();
+    if (!check.notChecked().empty()) said.push_back("not checked: " + Joined(check.notChecked(), "; "));
+    return said.empty() ? "ok" : "ok (" + Joined(said, "; ") + ")";
 }
 
 // One scenario, cleaned up after on every path. False when the kit must stop.

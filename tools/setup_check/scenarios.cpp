@@ -167,23 +167,45 @@ void ExpectWritableAndUnmarked(Kit& kit, Check& check, bool streams) {
     check.Expect(marked.empty(), "installed files that keep the zone mark: " + Some(marked));
 }
 
-void ReadOnlyMarkedSources(Kit& kit, Check& check) {
-    PrepareDistribution(kit, kEnglish);
+// Every file of the work copy read-only, after `mark` had its way with it.
+template <typename Mark>
+void ReadOnlySources(Kit& kit, Mark mark) {
     std::vector<std::wstring> files;
     for (const auto& name : ListTree(kit.dist))
         if (name.back() != L'\\') files.push_back(Join(kit.dist, name));
-    bool streams = true;
-    for (const auto& f : files) streams = WriteFile(f + L":Zone.Identifier", kZoneMark) && streams;
-    streams = streams && StreamListed(files.front());
-    if (!streams) check.NotChecked("zone marks: " + WhyNoStreams(kit));
-    for (const auto& f : files)
+    for (const auto& f : files) {
+        mark(f);
         if (!::SetFileAttributesW(f.c_str(), FILE_ATTRIBUTE_READONLY)) throw Broken{"cannot make " + Narrow(f) + " read-only"};
+    }
     win32::UniqueFile probe(::CreateFileW(files.front().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (probe) throw Skip{"the read-only attribute does not stop a write here (an administrator's privilege?)"};
+}
+
+// An installation and an upgrade from the same read-only sources complete,
+// and leave every installed file writable (and unmarked, where marks are real).
+void InstallAndUpgradeClean(Kit& kit, Check& check, bool streams) {
     ExpectCompletion(check, RunSetup(kit), kCompleted[kEnglish][0]);
     ExpectWritableAndUnmarked(kit, check, streams);
     ExpectCompletion(check, RunSetup(kit), kCompleted[kEnglish][1]);
     ExpectWritableAndUnmarked(kit, check, streams);
+}
+
+void ReadOnlySourcesInstallWritable(Kit& kit, Check& check) {
+    PrepareDistribution(kit, kEnglish);
+    ReadOnlySources(kit, [](const std::wstring&) {});
+    InstallAndUpgradeClean(kit, check, false);
+}
+
+void MarkedReadOnlySources(Kit& kit, Check& check) {
+    PrepareDistribution(kit, kEnglish);
+    bool written = true;
+    std::wstring first;
+    ReadOnlySources(kit, [&](const std::wstring& f) {
+        written = WriteFile(f + L":Zone.Identifier", kZoneMark) && written;
+        if (first.empty()) first = f;
+    });
+    if (!written || !StreamListed(first)) throw Skip{WhyNoStreams(kit)};
+    InstallAndUpgradeClean(kit, check, true);
 }
 
 std::vector<LANGID> ReasonLanguages(LANGID installation) {
@@ -285,7 +307,8 @@ const std::vector<Scenario>& Scenarios() {
         {"install-sv", "first installation, Swedish", Install<3>},
         {"install-ru", "first installation, Russian", Install<4>},
         {"upgrade", "upgrade keeps edited power lists", UpgradeKeepsPowerLists},
-        {"read-only-marked", "read-only sources with zone marks", ReadOnlyMarkedSources},
+        {"read-only", "read-only sources", ReadOnlySourcesInstallWritable},
+        {"zone-marks", "read-only sources with zone marks", MarkedReadOnlySources},
         {"held-target", "a target held open without sharing", HeldTarget},
         {"held-removal", "Rakoviny.txt held with delete sharing", RemovalHeldWithDeleteSharing},
         {"desktop-expand", "expandable Desktop value, non-ASCII folder", ExpandableNonAsciiDesktop},
