@@ -200,7 +200,9 @@ int Main(int argc, wchar_t** argv) {
     const auto refuse = ReasonsToRefuse(kit);
     if (!refuse.empty()) {
         Print("setup-check: not started, because " + Joined(refuse, ", ") +
-              ". The kit removes these after every scenario: run it on a test machine without the installed program.");
+              (restored.empty() ? ". The kit removes these after every scenario: run it on a test machine without "
+                                  "the installed program."
+                                : ". The interrupted run may have left them: remove them, then start again."));
         return 2;
     }
     if (!RemoveTree(kit.work) || !RemoveTree(kit.pictures) || !MakeFolders(kit.work) || !MakeFolders(kit.pictures)) {
