@@ -49,14 +49,21 @@ std::vector<std::uint32_t> Capture(HDC src, int x, int y, int w, int h) {
     return out;
 }
 
-bool LooksLike(HDC screen, const std::vector<std::uint32_t>& shown, int w, int h, LPCWSTR icon) {
+// `fitted`: the icon loaded at the control's size (a box on a screen above
+// 96 dpi shows a larger image), else drawn at the system's default size.
+bool LooksLike(HDC screen, const std::vector<std::uint32_t>& shown, int w, int h, LPCWSTR icon, bool fitted) {
     UniqueMemoryDc mem(::CreateCompatibleDC(screen));
     UniqueBitmap bmp(::CreateCompatibleBitmap(screen, w, h));
     if (!mem || !bmp) return false;
     Selection selected(mem.get(), bmp.get());
     RECT all{0, 0, w, h};
     ::FillRect(mem.get(), &all, ::GetSysColorBrush(COLOR_3DFACE));
-    ::DrawIconEx(mem.get(), 0, 0, ::LoadIconW(nullptr, icon), 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
+    if (fitted) {
+        const auto image = static_cast<HICON>(::LoadImageW(nullptr, icon, IMAGE_ICON, w, h, LR_SHARED));
+        ::DrawIconEx(mem.get(), 0, 0, image, w, h, 0, nullptr, DI_NORMAL);
+    } else {
+        ::DrawIconEx(mem.get(), 0, 0, ::LoadIconW(nullptr, icon), 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
+    }
     const auto drawn = Capture(mem.get(), 0, 0, w, h);
     std::size_t same = 0;
     for (std::size_t i = 0; i < drawn.size(); ++i) same += drawn[i] == shown[i];
@@ -79,8 +86,9 @@ std::string IconName(HWND control) {
         if (w <= 0 || h <= 0) return "none";
         ScreenDc screen;
         const auto shown = Capture(screen.get(), r.left, r.top, w, h);
-        for (const auto& k : known)
-            if (LooksLike(screen.get(), shown, w, h, k.id)) return k.name;
+        for (const bool fitted : {false, true})
+            for (const auto& k : known)
+                if (LooksLike(screen.get(), shown, w, h, k.id, fitted)) return k.name;
     }
     return "other";
 }
@@ -216,6 +224,8 @@ void Session::Visit(HWND hwnd) {
         s.shot = shot;
         s.seenMs = seen;
         s.okPressed = PressOk(hwnd);
+        // A box whose OK is no control of its own still takes the command.
+        if (!s.okPressed) ::PostMessageW(hwnd, WM_COMMAND, IDOK, 0);
         run_.seen.push_back(std::move(s));
         sawBox_ = true;
         done_.insert(hwnd);

@@ -6,6 +6,7 @@
 
 #include "platform/win32/handles.h"
 #include "tools/boxdriver/boxdriver.h"
+#include "tools/boxdriver/gdi.h"
 
 namespace kit {
 namespace {
@@ -162,9 +163,8 @@ std::string UiLanguage() {
 
 std::string Dpi() {
     using GetDpiForSystemFn = UINT(WINAPI*)();
-    HDC screen = ::GetDC(nullptr);
-    const int logical = ::GetDeviceCaps(screen, LOGPIXELSY);
-    ::ReleaseDC(nullptr, screen);
+    const boxdriver::ScreenDc screen;
+    const int logical = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
     const auto forSystem = Export<GetDpiForSystemFn>(L"user32.dll", "GetDpiForSystem");
     return "system " + std::to_string(forSystem ? forSystem() : static_cast<UINT>(logical)) + " (" +
            std::to_string(logical * 100 / 96) + " %)";

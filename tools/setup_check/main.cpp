@@ -24,10 +24,11 @@ void Print(const std::string& line) {
 }
 
 // Runs on a thread of its own. A closed console ends the process when this
-// returns, so the Desktop value is restored here, at once.
+// returns, so the Desktop value is restored here, at once. A second Ctrl+C
+// ends the kit at once, should the first find it waiting on something.
 BOOL WINAPI OnCtrl(DWORD) noexcept {
-    if (g_kit) g_kit->interrupted = true;
     RestoreDesktopNow();
+    if (!g_kit || g_kit->interrupted.exchange(true)) return FALSE;
     return TRUE;
 }
 
