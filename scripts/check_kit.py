@@ -15,7 +15,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import make_distribution  # noqa: E402
-from release import pack  # noqa: E402
+from reproducible_zip import pack  # noqa: E402
 
 PROGRAMS = ('setup-check.exe', 'fileops_contract.exe')
 
