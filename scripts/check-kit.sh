@@ -2,33 +2,57 @@
 # Makes the check kit a vendor runs on a Windows test machine:
 # OUT_DIR/Orvo_Tool-Setup-check-<version>.zip with setup-check.exe, the
 # file-operation contract suite for Windows, a distribution and README.txt.
-# Everything Windows in it is built by the reproducible win32 preset (i686).
+# Everything Windows in it is the checked-out commit's own build by the
+# reproducible win32 preset (i686), made in a fresh folder. Installs nothing.
 #
 #   bash scripts/check-kit.sh [--release RELEASE.zip] OUT_DIR
+#
+# The version in the name is the release's (from its top folder), else Setup's own.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+usage() { echo "usage: check-kit.sh [--release RELEASE.zip] OUT_DIR" >&2; exit 2; }
 
 release=()
+version=$(sed -n 's/^#define SETUP_VERSION_TEXT "\(.*\)"$/\1/p' "$root/app/resources/version.h")
 if [ "${1:-}" = --release ]; then
-    [ $# -ge 2 ] || { echo "usage: check-kit.sh [--release RELEASE.zip] OUT_DIR" >&2; exit 2; }
+    [ $# -ge 2 ] && [ -f "$2" ] || usage
     release=(--release "$(cd "$(dirname "$2")" && pwd)/$(basename "$2")")
+    name=$(basename "$2" .zip)
+    [ "${name#Orvo_Tool-Setup-}" != "$name" ] && version=${name#Orvo_Tool-Setup-}
     shift 2
 fi
-[ $# -eq 1 ] || { echo "usage: check-kit.sh [--release RELEASE.zip] OUT_DIR" >&2; exit 2; }
+[ $# -eq 1 ] || usage
 out="$1"
 
-for tool in cmake i686-w64-mingw32-g++ python3; do
-    command -v "$tool" >/dev/null || { bash "$root/scripts/install-deps.sh" >&2; break; }
+missing=()
+for pair in git:git cmake:cmake make:make python3:python3 i686-w64-mingw32-g++:g++-mingw-w64-i686-win32 \
+    i686-w64-mingw32-windres:binutils-mingw-w64-i686; do
+    command -v "${pair%%:*}" >/dev/null || missing+=("${pair%%:*} (Debian package ${pair#*:})")
 done
-if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-    SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct 2>/dev/null) || SOURCE_DATE_EPOCH=315532800
+[ -d /usr/src/googletest ] || missing+=("GoogleTest sources (Debian package googletest)")
+if [ "${#missing[@]}" -gt 0 ]; then
+    echo "error: missing: $(printf '%s, ' "${missing[@]}" | sed 's/, $//')" >&2
+    exit 1
 fi
 
-echo "building setup-check.exe, fileops_contract.exe and Setup.exe (win32 preset)" >&2
-(cd "$root" && cmake --preset win32 >/dev/null &&
-    cmake --build --preset win32 -j2 --target setup-check fileops_contract Setup >/dev/null) ||
-    { echo "check-kit: the build failed" >&2; exit 1; }
+commit=$(git -C "$root" rev-parse --verify HEAD)
+changed=$(git -C "$root" diff --name-only HEAD | paste -sd ' ' -)
+if [ -n "$changed" ]; then
+    echo "error: tracked files differ from commit $commit: $changed; commit or stash them" >&2
+    exit 1
+fi
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}
 
-version=$(sed -n 's/^#define SETUP_VERSION_TEXT "\(.*\)"$/\1/p' "$root/app/resources/version.h")
-exec python3 "$root/scripts/check_kit.py" --build "$root/build/win32" --version "$version" \
+# No cache, flag or edit of build/ or of the work tree reaches the kit.
+work=$(mktemp -d "${TMPDIR:-/tmp}/check-kit-build.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+git -C "$root" archive "$commit" | tar -x -C "$work"
+echo "building setup-check.exe, fileops_contract.exe and Setup.exe from $commit (win32 preset)" >&2
+if ! (cd "$work" && cmake --preset win32 &&
+    cmake --build --preset win32 -j2 --target setup-check fileops_contract Setup) >"$work/build.log" 2>&1; then
+    tail -n 20 "$work/build.log" >&2
+    echo "error: the build of $commit failed (its last lines above)" >&2
+    exit 1
+fi
+python3 "$root/scripts/check_kit.py" --build "$work/build/win32" --version "$version" \
     --epoch "$SOURCE_DATE_EPOCH" "${release[@]}" "$out"
