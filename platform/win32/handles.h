@@ -43,6 +43,12 @@ struct FileTraits {
     static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
     static void Close(Handle h) noexcept { ::CloseHandle(h); }
 };
+// Process, thread and event handles: NULL, not INVALID_HANDLE_VALUE, when missing.
+struct HandleTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { ::CloseHandle(h); }
+};
 struct FindTraits {
     using Handle = HANDLE;
     static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
@@ -81,6 +87,7 @@ struct LocalTextTraits {
 };
 
 using UniqueFile = UniqueAny<FileTraits>;
+using UniqueHandle = UniqueAny<HandleTraits>;
 using UniqueFind = UniqueAny<FindTraits>;
 using UniqueKey = UniqueAny<KeyTraits>;
 using UniqueModule = UniqueAny<ModuleTraits>;

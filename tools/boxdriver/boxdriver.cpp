@@ -11,12 +11,7 @@
 namespace boxdriver {
 namespace {
 
-struct NullHandleTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { ::CloseHandle(h); }
-};
-using UniqueHandle = win32::UniqueAny<NullHandleTraits>;
+using win32::UniqueHandle;
 
 std::wstring TextOf(HWND hwnd) {
     wchar_t buf[4096];

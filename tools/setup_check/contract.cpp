@@ -9,12 +9,7 @@
 namespace kit {
 namespace {
 
-struct NullHandleTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() noexcept { return nullptr; }
-    static void Close(Handle h) noexcept { ::CloseHandle(h); }
-};
-using UniqueHandle = win32::UniqueAny<NullHandleTraits>;
+using win32::UniqueHandle;
 
 // The suite's whole output; false when it did not run to its end.
 bool RunSuite(const std::wstring& exe, const std::wstring& temp, std::string& out, DWORD& exitCode) {

@@ -5,17 +5,10 @@
 #include <sstream>
 
 #include "expected_plan_tsv.h"  // kExpectedPlanTsv, generated from tests/expected_plan.tsv
+#include "tools/setup_check/check.h"
 
 namespace kit {
 namespace {
-
-std::wstring Wide(const std::string& s) {
-    if (s.empty()) return {};
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &out[0], n);
-    return out;
-}
 
 std::vector<std::wstring> Cells(const std::string& line) {
     std::vector<std::wstring> cells;
