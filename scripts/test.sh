@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 arch=$(bash scripts/wine-arch.sh)
-echo "Wine tests run the ${arch} build$([ "$arch" = win64 ] && echo ' (this kernel cannot execute 32-bit code)')"
+echo "Wine tests run the ${arch} build$([ "$arch" = win64 ] && echo ' (32-bit Wine does not run here: not installed, or this kernel runs no 32-bit code)')"
 
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j2
