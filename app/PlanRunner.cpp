@@ -13,6 +13,7 @@ public:
     bool FileExists(const std::wstring& path) override { return fileops::FileExists(path); }
     bool DirectoryExists(const std::wstring& path) override { return fileops::DirectoryExists(path); }
     bool CreateDir(const std::wstring& path) override { return fileops::CreateDir(path); }
+    bool CreateProgramDir(const std::wstring& path) override { return fileops::CreateProgramDir(path); }
     bool RemoveFile(const std::wstring& path) override { return fileops::DeleteFile(path); }
     bool CopyOver(const std::wstring& source, const std::wstring& target) override {
         return fileops::CopyFileW(source, target, false);
@@ -97,6 +98,9 @@ void PlanRunner::RunStep(const Step& step, SequenceSteps& sequence) {
     case Op::ReadLanguage: sequence.ReadLanguage(); break;
     case Op::EnsureFolder:
         if (!files_->DirectoryExists(step.target)) files_->CreateDir(step.target);
+        break;
+    case Op::EnsureProgramFolder:  // a folder that is there keeps its access list
+        if (!files_->DirectoryExists(step.target)) files_->CreateProgramDir(step.target);
         break;
     case Op::Copy: Copy(step.source, step.target); break;
     case Op::CopyKept:

@@ -23,6 +23,7 @@ public:
     virtual bool FileExists(const std::wstring& path) = 0;
     virtual bool DirectoryExists(const std::wstring& path) = 0;
     virtual bool CreateDir(const std::wstring& path) = 0;
+    virtual bool CreateProgramDir(const std::wstring& path) = 0;
     virtual bool RemoveFile(const std::wstring& path) = 0;
     virtual bool CopyOver(const std::wstring& source, const std::wstring& target) = 0;
     virtual bool OpensForReading(const std::wstring& path) = 0;

@@ -9,6 +9,7 @@ add_link_options(-Wl,--gc-sections -Wl,--no-insert-timestamp)
 add_library(setup_platform STATIC
     platform/win32/fileops.cpp
     platform/win32/process.cpp
+    platform/win32/security.cpp
     platform/win32/shellfolders.cpp
     platform/win32/ui.cpp
     platform/utf8.cpp)
@@ -68,7 +69,8 @@ if(EXISTS ${SETUP_GTEST_SOURCE}/googletest/CMakeLists.txt)
     add_subdirectory(${SETUP_GTEST_SOURCE}/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
     # MinGW's win32 thread model has no std::mutex: a port header of ours stands in.
     target_include_directories(gtest BEFORE PUBLIC ${CMAKE_SOURCE_DIR}/tests/unit/mingw_gtest)
-    add_executable(fileops_contract tests/unit/fileops_test.cpp tests/unit/contract_host_win32.cpp)
+    add_executable(fileops_contract tests/unit/fileops_test.cpp tests/unit/contract_host_win32.cpp
+        tests/unit/folder_security_test.cpp)
     target_link_libraries(fileops_contract PRIVATE setup_platform gtest_main advapi32)
     target_link_options(fileops_contract PRIVATE ${SETUP_STATIC_FLAGS} -s)
 endif()

@@ -25,6 +25,10 @@ bool FileExists(const std::wstring& path);
 bool DirectoryExists(const std::wstring& path);
 // Creates the last level only.
 bool CreateDir(const std::wstring& path);
+// As CreateDir, for a folder of programs: whatever the folder above allows,
+// only SYSTEM, administrators and the installing user may change what it
+// holds; every other account may read and run it (on POSIX: mode 0755).
+bool CreateProgramDir(const std::wstring& path);
 // Deletes a file or a directory link, never a plain directory; a read-only
 // file stays.
 bool DeleteFile(const std::wstring& path);

@@ -133,6 +133,12 @@ bool DirectoryExists(const std::wstring& path) {
 
 bool CreateDir(const std::wstring& path) { return ::mkdir(NativePath(path).c_str(), 0777) == 0; }
 
+// mkdir's mode passes through the umask; chmod's does not.
+bool CreateProgramDir(const std::wstring& path) {
+    const std::string p = NativePath(path);
+    return ::mkdir(p.c_str(), 0755) == 0 && ::chmod(p.c_str(), 0755) == 0;
+}
+
 // unlink removes files and links to directories alike and refuses a
 // directory; a read-only file is refused as Windows refuses it.
 bool DeleteFile(const std::wstring& path) {

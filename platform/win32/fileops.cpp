@@ -1,6 +1,7 @@
 #include "platform/fileops.h"
 
 #include "platform/win32/handles.h"
+#include "platform/win32/security.h"
 
 #undef DeleteFile
 
@@ -84,6 +85,15 @@ bool DirectoryExists(const std::wstring& path) {
 }
 
 bool CreateDir(const std::wstring& path) { return ::CreateDirectoryW(path.c_str(), nullptr) != FALSE; }
+
+// Without its access list the folder is not made: the default one would let
+// every account of the machine replace the program.
+bool CreateProgramDir(const std::wstring& path) {
+    const win32::UniqueSecurity security = win32::ProgramFolderSecurity();
+    if (!security) return false;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.get(), FALSE};
+    return ::CreateDirectoryW(path.c_str(), &attributes) != FALSE;
+}
 
 bool DeleteFile(const std::wstring& path) {
     const std::wstring name = LongForm(path);

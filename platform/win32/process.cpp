@@ -3,9 +3,8 @@
 
 #include <windows.h>
 
-#include <sddl.h>
-
 #include "platform/win32/handles.h"
+#include "platform/win32/security.h"
 
 namespace process {
 
@@ -39,14 +38,11 @@ const wchar_t kInstallationLockSecurity[] = L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00
 const wchar_t kInstallationLockName[] = L"Global\\Orvo_Tool Setup";
 
 win32::UniqueHandle CreateInstallationLock() {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(kInstallationLockSecurity, SDDL_REVISION_1,
-                                                               &descriptor, nullptr) == FALSE)
-        return {};
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-    win32::UniqueHandle lock(::CreateMutexExW(&attributes, kInstallationLockName, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE));
-    ::LocalFree(descriptor);
-    return lock;
+    const win32::UniqueSecurity security = win32::SecurityFromSddl(kInstallationLockSecurity);
+    if (!security) return {};
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.get(), FALSE};
+    return win32::UniqueHandle(
+        ::CreateMutexExW(&attributes, kInstallationLockName, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE));
 }
 
 win32::UniqueHandle g_installationLock;

@@ -33,6 +33,7 @@ public:
     };
     std::map<std::wstring, File> files;
     std::set<std::wstring> folders, deletePending;
+    std::set<std::wstring> programFolders;  // made with the program folder's access list
     bool locked = false;
     bool diskFull = false;  // no new file's data fits
     int crashAt = 0;        // the disk-changing call the process dies in (1, 2, ...); 0: none
@@ -67,6 +68,11 @@ public:
     bool DirectoryExists(const std::wstring& path) override { return folders.count(path) > 0; }
     bool CreateDir(const std::wstring& path) override {
         if (!folders.insert(path).second) return Fail(183);
+        return Done();
+    }
+    bool CreateProgramDir(const std::wstring& path) override {
+        if (!folders.insert(path).second) return Fail(183);
+        programFolders.insert(path);
         return Done();
     }
     bool RemoveFile(const std::wstring& path) override {

@@ -330,6 +330,25 @@ TEST_F(Installation, FoldersInTheWayAndAMissingDataFolderAreReported) {
     }
 }
 
+// Whatever the umask, others may read and run the program folder and not
+// change it; the data folders stay as the umask makes them.
+TEST(ProgramFolder, IsReadableButNotWritableByOthersWhateverTheUmask) {
+    for (const mode_t umask : {0000, 0077}) {
+        Sandbox box;
+        ConsoleCapture console;
+        WriteDistribution(1);
+        const mode_t old = ::umask(umask);
+        const int exit = ::Setup();
+        ::umask(old);
+        ASSERT_EQ(exit, 0) << console.Err();
+        struct stat program, data;
+        ASSERT_EQ(::stat(box.C("Orvo_Tool").c_str(), &program), 0);
+        ASSERT_EQ(::stat(box.C("Orvo_Tool Data/DBZ").c_str(), &data), 0);
+        EXPECT_EQ(program.st_mode & 0777, 0755u) << "umask " << umask;
+        EXPECT_EQ(data.st_mode & 0777, 0777u & ~umask) << "umask " << umask;
+    }
+}
+
 TEST_F(Installation, ALanguageFileErrorStopsBeforeAnythingIsCreated) {
     WriteDistribution(1);
     WriteFile("dLangv.dat", "ab");

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -227,6 +228,27 @@ TEST(CrashModel, AFailedFileBlamesItsSideAndLeavesTheOldFile) {
             EXPECT_TRUE(intact || (now.data == New(t.source) && !now.readOnly && !now.zoneMark)) << c.what << ": " << now.data;
         }
         files.LetGo();
+    }
+}
+
+// The program folder gets its own access list when a run creates it, and
+// only then: a folder that is there keeps the list it has.
+TEST(CrashModel, OnlyACreatedProgramFolderGetsItsAccessList) {
+    const struct {
+        const char* what;
+        std::set<std::wstring> there, made;
+    } cases[] = {
+        {"first installation", {}, {L"C:\\Orvo_Tool"}},
+        {"the program folder there", {L"C:\\Orvo_Tool"}, {}},
+        {"only the data folder there", {L"C:\\Orvo_Tool Data"}, {L"C:\\Orvo_Tool"}},
+    };
+    for (const auto& c : cases) {
+        DocumentedFiles files;
+        files.folders = c.there;
+        files.folders.insert(kDesktop);
+        PutSources(files, "new", false);
+        EXPECT_EQ(Install(files).failures, 0) << c.what;
+        EXPECT_EQ(files.programFolders, c.made) << c.what;
     }
 }
 
