@@ -81,7 +81,8 @@ file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/expected_plan_tsv.h
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/expected_plan.tsv)
 setup_test_program(setup-check tools/setup_check/main.cpp "")
 target_sources(setup-check PRIVATE tools/setup_check/boxes.cpp tools/setup_check/contract.cpp
-    tools/setup_check/machine.cpp tools/setup_check/plan.cpp tools/setup_check/scenarios.cpp)
+    tools/setup_check/desktop_save.cpp tools/setup_check/machine.cpp tools/setup_check/outcome.cpp
+    tools/setup_check/plan.cpp tools/setup_check/reading.cpp tools/setup_check/scenarios.cpp)
 target_include_directories(setup-check PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(setup-check PRIVATE -Wall -Wextra -Werror)
-target_link_libraries(setup-check PRIVATE boxdriver)
+target_link_libraries(setup-check PRIVATE boxdriver setup_platform)
