@@ -12,6 +12,9 @@
 #include "tools/setup_check/reading.h"
 
 namespace kit {
+
+void PrintTo(const RegValue& v, std::ostream* os) { *os << text::ToUtf8(Describe(v)); }
+
 namespace {
 
 using boxdriver::Control;

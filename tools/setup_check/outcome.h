@@ -14,15 +14,21 @@ public:
     }
     void Equal(const std::wstring& got, const std::wstring& wanted, const std::string& what);
     // A check the kit should have been able to make, but could not read or perform.
-    void Inconclusive(const std::string& what) { inconclusive_.push_back(what); }
+    void Inconclusive(const std::string& what) { Once(inconclusive_, what); }
     // A part this system is known not to allow, with the reason, said before it is reached.
-    void SkipPart(const std::string& what) { skippedParts_.push_back(what); }
+    void SkipPart(const std::string& what) { Once(skippedParts_, what); }
     void Note(const std::string& what) { notes_.push_back(what); }  // shown in the scenario's line
     const std::vector<std::string>& failures() const { return failures_; }
     const std::vector<std::string>& inconclusive() const { return inconclusive_; }
 
 private:
     friend struct Tally;
+    // Said once however many of the scenario's runs met it.
+    static void Once(std::vector<std::string>& list, const std::string& what) {
+        for (const auto& w : list)
+            if (w == what) return;
+        list.push_back(what);
+    }
     std::vector<std::string> failures_, inconclusive_, skippedParts_, notes_;
 };
 
