@@ -195,6 +195,7 @@ TEST(DesktopSave, TheValueComesBackOnlyWhileItIsTheKits) {
         r.kitKeyWritable = c.writable;
         EXPECT_EQ(SaveAndReplace(r, mine, L"\"C:\\kit\\setup-check.exe\" --restore-desktop").empty(), c.saved) << c.name;
         EXPECT_EQ(r.Read(Place::kShellFolders, L"Desktop"), c.saved ? mine : user) << c.name;
+        EXPECT_EQ(r.Read(Place::kRunOnce, kRunOnceName).exists, c.saved) << c.name << ": the RunOnce entry";
         c.meanwhile(r);
         EXPECT_EQ(RestoreSaved(r).what, c.restore) << c.name;
         EXPECT_EQ(r.Read(Place::kShellFolders, L"Desktop"), c.after) << c.name;
