@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/win32/handles.h"
+#include "tools/setup_check/program_scenarios.h"
 
 namespace kit {
 namespace {
@@ -99,6 +100,7 @@ void FirstInstallation(Kit& kit, Check& check, int language) {
     PlaceOldFiles(kit);
     ExpectCompletion(check, kit.readable, RunSetup(kit), kCompleted[language][0]);
     ExpectInstalledTree(kit, check, language);
+    ExpectProgramFolderList(kit, check);
     std::vector<std::wstring> older;
     for (const auto& name : kit.plan.olderCopies) older.push_back(Join(kit.desktop, name));
     ExpectGone(check, older, "older copies on the desktop");
@@ -328,6 +330,8 @@ const std::vector<Scenario>& Scenarios() {
         {"zone-marks", "read-only sources with zone marks", MarkedReadOnlySources},
         {"held-target", "a target held open without sharing", HeldTarget},
         {"held-removal", "Rakoviny.txt held with delete sharing", RemovalHeldWithDeleteSharing},
+        {"running-program", "an upgrade while the installed program runs", RunningProgram},
+        {"folder-list-kept", "a program folder made before keeps its access list", ExistingFolderKeepsItsList},
         {"desktop-expand", "expandable Desktop value, non-ASCII folder", ExpandableNonAsciiDesktop},
         {"elsewhere", "started from another folder", StartedElsewhere},
         {"renamed", "renamed to Setup (1).exe", RenamedSetup},
