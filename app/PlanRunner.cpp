@@ -103,8 +103,11 @@ void PlanRunner::RunStep(const Step& step, SequenceSteps& sequence) {
         if (!files_->DirectoryExists(step.target)) files_->CreateProgramDir(step.target);
         break;
     case Op::Copy: Copy(step.source, step.target); break;
-    case Op::CopyKept:
-        if (!files_->FileExists(step.target)) Copy(step.source, step.target, false);
+    case Op::CopyKept:  // a killed run's leftover goes even where the list is kept
+        if (files_->FileExists(step.target))
+            Discard(TemporaryName(step.target));
+        else
+            Copy(step.source, step.target, false);
         break;
     case Op::Remove: Remove(step.target); break;
     case Op::DetectOutcome: sequence.DetectOutcome(); break;

@@ -75,18 +75,20 @@ FailureReport Install(DocumentedFiles& files) {
     return sequence.report;
 }
 
-std::string New(const std::wstring& source) { return "new " + std::string(source.begin(), source.end()); }
+std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }  // the plan's names are ASCII
+std::string New(const std::wstring& source) { return "new " + Narrow(source); }
 
 void PutSources(DocumentedFiles& files, const std::string& prefix, bool readOnlyAndMarked) {
     for (const Target& t : Targets())
-        files.Put(t.source, prefix + " " + std::string(t.source.begin(), t.source.end()), readOnlyAndMarked, readOnlyAndMarked);
+        files.Put(t.source, prefix + " " + Narrow(t.source), readOnlyAndMarked, readOnlyAndMarked);
 }
 
 std::string Temporaries(const DocumentedFiles& files) {
+    const std::wstring suffix = TemporaryName(L"");
     std::string found;
     for (const auto& [name, file] : files.files)
-        if (name.size() > 11 && name.compare(name.size() - 11, 11, L".setup-new") == 0)
-            found += std::string(name.begin(), name.end()) + " ";
+        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            found += Narrow(name) + " ";
     return found;
 }
 
@@ -100,14 +102,14 @@ std::string Damage(const DocumentedFiles& before, const DocumentedFiles& after) 
         const auto now = after.files.find(t.target);
         const bool wasThere = old != before.files.end();
         if (now == after.files.end()) {
-            if (wasThere) return "lost " + std::string(t.target.begin(), t.target.end());
+            if (wasThere) return "lost " + Narrow(t.target);
             continue;
         }
         const bool isOld = wasThere ? now->second.data == old->second.data
                                     : users.count(t.target) && users.at(t.target) == now->second.data;
-        if (!isOld && t.kept && (wasThere || users.count(t.target))) return "overwrote the user's " + std::string(t.target.begin(), t.target.end());
+        if (!isOld && t.kept && (wasThere || users.count(t.target))) return "overwrote the user's " + Narrow(t.target);
         if (!isOld && now->second.data != New(t.source))
-            return std::string(t.target.begin(), t.target.end()) + " holds \"" + now->second.data + "\"";
+            return Narrow(t.target) + " holds \"" + now->second.data + "\"";
     }
     return "";
 }
@@ -116,14 +118,14 @@ std::string Damage(const DocumentedFiles& before, const DocumentedFiles& after) 
 // temporary name and no failure.
 std::string Unfinished(const DocumentedFiles& before, const DocumentedFiles& after, const FailureReport& report) {
     if (report.failures) return std::to_string(report.failures) + " failure(s), first " +
-                                std::string(report.firstTarget.begin(), report.firstTarget.end());
+                                Narrow(report.firstTarget);
     if (!Temporaries(after).empty()) return "left " + Temporaries(after);
     for (const Target& t : Targets()) {
         const auto old = before.files.find(t.target);
         const DocumentedFiles::File& now = after.files.at(t.target);
         const std::string want = t.kept && old != before.files.end() ? old->second.data : New(t.source);
-        if (now.data != want) return std::string(t.target.begin(), t.target.end()) + " holds \"" + now.data + "\"";
-        if (now.readOnly || now.zoneMark) return std::string(t.target.begin(), t.target.end()) + " read-only or marked";
+        if (now.data != want) return Narrow(t.target) + " holds \"" + now.data + "\"";
+        if (now.readOnly || now.zoneMark) return Narrow(t.target) + " read-only or marked";
     }
     return "";
 }
@@ -151,7 +153,7 @@ TEST(CrashModel, NoCrashPointCostsAFileAndARerunCompletes) {
         if (kind.installed) {
             for (const Step& step : InstallPlan())
                 if (step.op == Op::EnsureFolder) start.folders.insert(step.target);
-            for (const Target& t : Targets()) start.Put(t.target, (t.kept ? "user's " : "old ") + std::string(t.target.begin(), t.target.end()));
+            for (const Target& t : Targets()) start.Put(t.target, (t.kept ? "user's " : "old ") + Narrow(t.target));
             for (const std::wstring& absent : kind.keptAbsent) start.files.erase(absent);
         }
         if (!kind.keptWrittenMeanwhile.empty())
