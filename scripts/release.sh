@@ -3,12 +3,8 @@
 # temporary folder, checks the vendor's distribution folder against the
 # installer's own plan, signs the programs when a certificate is given, and
 # writes one reproducible zip, SHA256SUMS (and SHA256SUMS.p7s) to OUT_DIR.
-# Installs nothing. Exit status 0 on success, 1 on any error.
-#
-#   bash scripts/release.sh [--version V]
-#       [--cert CERT.pem --key pkcs11:token=...;object=... --pkcs11-module MODULE.so --pass-file PIN_FILE]
-#       [--cert CERT.pem --key KEY.pem [--pass-file FILE]]
-#       [--ca ROOT.pem] [--crl CRL.pem] [--timestamp URL]  SOURCE_DIR OUT_DIR
+# Installs nothing. Exit status 0 on success, 1 on any error. Usage:
+# `bash scripts/release.sh --help` (the text lives in release.py).
 #
 # SOURCE_DATE_EPOCH fixes the signing time and the zip's times; unset, the
 # time of the checked-out commit is used.
@@ -23,17 +19,13 @@ need make make
 need g++ g++
 need i686-w64-mingw32-g++ g++-mingw-w64-i686-win32
 need i686-w64-mingw32-windres binutils-mingw-w64-i686
-# Debian's pefile serves Debian's own python3, which may not be first on PATH.
-python=""
-for candidate in python3 /usr/bin/python3; do
-    if command -v "$candidate" >/dev/null && "$candidate" -c 'import pefile' 2>/dev/null; then
-        python=$candidate
-        break
-    fi
-done
-[ -n "$python" ] || missing+=("python3 with pefile (Debian packages python3 and python3-pefile)")
+python=$(bash "$root/scripts/pefile-python.sh") ||
+    missing+=("python3 with pefile (Debian packages python3 and python3-pefile)")
 for arg in "$@"; do
     case "$arg" in
+    -h | --help)
+        [ -z "$python" ] || exec "$python" "$root/scripts/release.py" --help
+        ;;
     --cert | --cert=*)
         need osslsigncode osslsigncode
         need openssl openssl

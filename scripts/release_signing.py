@@ -3,35 +3,27 @@ detached CMS signature of SHA256SUMS with openssl, keys in files or on a
 PKCS#11 token. Never a prompt and never the network: every tool runs without
 a terminal, and revocation is checked only against a CRL file given."""
 import os
+import shutil
 import stat
 import subprocess
 from pathlib import Path
 
-TOOL_SECONDS = 300
+from release_common import ReleaseError, run, shown
+from release_distribution import PROGRAMS
+from release_pe import authenticode_sha256, is_signed
 
 
-class ReleaseError(Exception):
-    """An expected failure: printed as one `error:` line per problem, never a traceback."""
-
-
-def shown(path):
-    """A path for a message: bytes that are not UTF-8 as backslash escapes."""
-    return os.fsencode(str(path)).decode('utf-8', 'backslashreplace')
-
-
-def run(cmd, failure, env=None):
-    """Runs a tool with no terminal to prompt on (stdin from /dev/null, a
-    session of its own); on failure raises one line: `failure` and the
-    tool's last words."""
-    try:
-        proc = subprocess.run(cmd, stdin=subprocess.DEVNULL, capture_output=True, text=True, errors='replace',
-                              start_new_session=True, timeout=TOOL_SECONDS, env=env)
-    except subprocess.TimeoutExpired:
-        raise ReleaseError(f'{failure}: {cmd[0]} gave no answer in {TOOL_SECONDS} s') from None
-    if proc.returncode != 0:
-        lines = [line.strip() for line in (proc.stdout + proc.stderr).splitlines() if line.strip()]
-        raise ReleaseError(f'{failure}' + (f' ({cmd[0]}: {lines[-1]})' if lines else ''))
-    return proc.stdout + proc.stderr
+def offline_flags(crl=None):
+    """osslsigncode verify's flags for checking offline, against `crl` if
+    given. 2.6 to 2.8 fetch the CRLs a certificate names; 2.8 can be told to
+    skip them (-ignore-cdp) and 2.9 to check none (-ignore-crl). 2.5 and
+    older never fetch them, and know neither flag."""
+    usage = subprocess.run(['osslsigncode', '--help'], stdin=subprocess.DEVNULL, capture_output=True,
+                           text=True, start_new_session=True).stdout
+    skip_fetch = ['-ignore-cdp'] if '-ignore-cdp' in usage else []
+    if crl:
+        return ['-CRLfile', crl] + skip_fetch
+    return ['-ignore-crl'] if '-ignore-crl' in usage else skip_fetch
 
 
 def readable_by_others(path):
@@ -55,7 +47,7 @@ class Signer:
         for path in ([] if self.token else [self.key]) + ([self.pass_file] if self.pass_file else []):
             if warn and readable_by_others(path):
                 print(f'warning: {shown(path)} can be read by group or others; chmod 600 it')
-        self.offline = self._offline_flags()
+        self.offline = offline_flags(self.crl)
         self._check_key()
 
     def _token_setup(self, work):
@@ -96,17 +88,6 @@ class Signer:
         except ReleaseError:
             raise ReleaseError(failure) from None
 
-    def _offline_flags(self):
-        """osslsigncode 2.6 to 2.8 fetch the CRLs a certificate names; 2.8
-        can be told to skip them (-ignore-cdp) and 2.9 to check none
-        (-ignore-crl). 2.5 and older never fetch them, and know neither flag."""
-        usage = subprocess.run(['osslsigncode', '--help'], stdin=subprocess.DEVNULL, capture_output=True,
-                               text=True, start_new_session=True).stdout
-        skip_fetch = ['-ignore-cdp'] if '-ignore-cdp' in usage else []
-        if self.crl:
-            return ['-CRLfile', self.crl] + skip_fetch
-        return ['-ignore-crl'] if '-ignore-crl' in usage else skip_fetch
-
     def revocation(self):
         if self.crl:
             return f'checked against {shown(self.crl)}'
@@ -143,3 +124,26 @@ class Signer:
         check = ['cms', '-verify', '-binary', '-inform', 'DER', '-in', str(out), '-content', str(sums),
                  '-purpose', 'any', '-out', os.devnull] + (['-CAfile', self.ca] if self.ca else [])
         run(['openssl', *check], 'SHA256SUMS.p7s does not verify')
+
+
+def sign_programs(signer, folder, epoch, work):
+    """Signs each unsigned program as Setup.exe is signed; keeps a signed one
+    byte for byte once it verifies. Returns {name: (how, subject, digest)}."""
+    done = {}
+    for name in PROGRAMS + ('Setup.exe',):
+        exe = folder / name
+        data = exe.read_bytes()
+        if is_signed(data):
+            subject = signer.verify(exe, name)
+            done[name] = ('kept, signed at input', subject, authenticode_sha256(data))
+            continue
+        signed = work / 'signed.exe'
+        signer.sign(exe, name[:-len('.exe')], epoch, signed)
+        subject = signer.verify(signed, name)
+        before, after = authenticode_sha256(data), authenticode_sha256(signed.read_bytes())
+        if before != after:
+            raise ReleaseError(f'the signed {name} holds other code: Authenticode digest {after}, '
+                               f'before signing {before}')
+        shutil.move(signed, exe)
+        done[name] = ('signed here', subject, after)
+    return done
