@@ -14,7 +14,7 @@ from release_common import ReleaseError, sha256, shown
 from release_distribution import check, plan_sources
 from release_output import Output, check_out_dir
 from release_pe import authenticode_sha256, release_version
-from release_report import report
+from release_report import build_info, report
 from release_signing import Signer, sign_programs
 from reproducible_zip import pack
 
@@ -23,7 +23,7 @@ PRODUCT = 'Orvo_Tool-Setup'
 USAGE = """bash scripts/release.sh [--version V]
            [--cert CERT.pem --key pkcs11:token=...;object=... --pkcs11-module MODULE.so --pass-file PIN_FILE]
            [--cert CERT.pem --key KEY.pem [--pass-file FILE]]
-           [--ca ROOT.pem] [--crl CRL.pem] [--timestamp URL]  SOURCE_DIR OUT_DIR"""
+           [--chain INTERMEDIATES.pem] [--ca ROOT.pem] [--crl CRL.pem] [--timestamp URL]  SOURCE_DIR OUT_DIR"""
 
 
 def preflight(args, work):
@@ -60,10 +60,13 @@ def release(args):
         shutil.copyfile(args.setup_exe, stage / top / 'Setup.exe')
         build_digest = authenticode_sha256((stage / top / 'Setup.exe').read_bytes())
         signed = sign_programs(signer, stage / top, args.epoch, work) if signer else {}
+        info = build_info(args, files, stage / top, version, signer, sha256(args.setup_exe))
         with Output(out_dir) as out:
             zip_path, sums_path = out.partial(f'{top}.zip'), out.partial('SHA256SUMS')
             pack(stage, top, zip_path, args.epoch)
-            listed = [(sha256(zip_path), f'{top}.zip')]
+            info_path = out.partial('BUILDINFO')
+            info_path.write_text(''.join(f'{key}: {value}\n' for key, value in info))
+            listed = [(sha256(zip_path), f'{top}.zip'), (sha256(info_path), 'BUILDINFO')]
             listed += [(sha256(p), str(p.relative_to(stage))) for p in sorted((stage / top).rglob('*')) if p.is_file()]
             sums_path.write_text(''.join(f'{digest}  {name}\n' for digest, name in listed))
             if signer:
@@ -80,8 +83,9 @@ def main(argv):
     internal.add_argument('--setup-exe')
     internal.add_argument('--plan-tool')
     internal.add_argument('--epoch', default=os.environ.get('SOURCE_DATE_EPOCH'))
+    internal.add_argument('--build-info', help='the commit and toolchain lines release.sh found')
     ap.add_argument('--version')
-    for option in ('--cert', '--key', '--ca', '--crl', '--pass-file', '--pkcs11-module', '--timestamp'):
+    for option in ('--cert', '--key', '--chain', '--ca', '--crl', '--pass-file', '--pkcs11-module', '--timestamp'):
         ap.add_argument(option)
     ap.add_argument('source_dir')
     ap.add_argument('out_dir')
@@ -89,8 +93,9 @@ def main(argv):
     try:
         if bool(args.cert) != bool(args.key):
             raise ReleaseError('--cert and --key go together')
-        if (args.ca or args.crl or args.pass_file or args.pkcs11_module or args.timestamp) and not args.cert:
-            raise ReleaseError('--ca, --crl, --pass-file, --pkcs11-module and --timestamp need --cert and --key')
+        if (args.chain or args.ca or args.crl or args.pass_file or args.pkcs11_module or args.timestamp) \
+                and not args.cert:
+            raise ReleaseError('--chain, --ca, --crl, --pass-file, --pkcs11-module and --timestamp need --cert and --key')
         if args.epoch is None or not str(args.epoch).isdigit():
             raise ReleaseError('SOURCE_DATE_EPOCH must be set to a time in seconds')
         args.epoch = int(args.epoch)

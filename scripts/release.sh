@@ -61,14 +61,34 @@ trap 'rm -rf "$work"' EXIT
 mkdir "$work/src"
 git -C "$root" archive "$commit" | tar -x -C "$work/src"
 echo "building Setup.exe (win32 preset) and setup-plan from $commit" >&2
-if ! (cd "$work/src" && cmake --preset win32 && cmake --build --preset win32 --target Setup -j2 &&
-    cmake --preset native && cmake --build --preset native --target setup-plan -j2) >"$work/build.log" 2>&1; then
+# CMake takes CXXFLAGS, LDFLAGS and more from the environment on first
+# configure: the build sees only this allow-list, so the caller's cannot
+# change Setup.exe.
+clean_env=(env -i "PATH=$PATH" "HOME=${HOME:-/}" "TMPDIR=${TMPDIR:-/tmp}" LANG=C.UTF-8 TZ=UTC
+    "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH")
+if ! (cd "$work/src" && "${clean_env[@]}" bash -ec 'cmake --preset win32
+    cmake --build --preset win32 --target Setup -j2
+    cmake --preset native
+    cmake --build --preset native --target setup-plan -j2') >"$work/build.log" 2>&1; then
     tail -n 20 "$work/build.log" >&2
     echo "error: the build of $commit failed (its last lines above); nothing was released" >&2
     exit 1
 fi
 
+# The toolchain that built Setup.exe, as CMake found it: printed here and
+# written to BUILDINFO.
+compiler=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$work"/src/build/win32/CMakeFiles/*/CMakeCXXCompiler.cmake)
+linker=$(sed -n 's/^CMAKE_LINKER:[A-Z]*=//p' "$work/src/build/win32/CMakeCache.txt")
+first_line() { "${clean_env[@]}" "$@" --version 2>&1 | head -n 1; }
+{
+    echo "commit: $commit"
+    echo "compiler: $(first_line "$compiler")"
+    echo "binutils: $(first_line "$linker")"
+    echo "cmake: $(first_line cmake)"
+} >"$work/build-info"
+tail -n +2 "$work/build-info"
+
 status=0
 "$python" "$work/src/scripts/release.py" --checked --setup-exe "$work/src/build/win32/Setup.exe" \
-    --plan-tool "$work/src/build/native/setup-plan" "$@" </dev/null || status=$?
+    --plan-tool "$work/src/build/native/setup-plan" --build-info "$work/build-info" "$@" </dev/null || status=$?
 exit "$status"

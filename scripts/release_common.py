@@ -17,10 +17,10 @@ def shown(path):
     return os.fsencode(str(path)).decode('utf-8', 'backslashreplace')
 
 
-def run(cmd, failure, env=None):
+def run(cmd, failure, env=None, why=lambda lines: lines[-1]):
     """Runs a tool with no terminal to prompt on (stdin from /dev/null, a
     session of its own); on failure raises one line: `failure` and the
-    tool's last words."""
+    tool's words that say why (its last line unless `why` picks another)."""
     try:
         proc = subprocess.run(cmd, stdin=subprocess.DEVNULL, capture_output=True, text=True, errors='replace',
                               start_new_session=True, timeout=TOOL_SECONDS, env=env)
@@ -28,7 +28,7 @@ def run(cmd, failure, env=None):
         raise ReleaseError(f'{failure}: {cmd[0]} gave no answer in {TOOL_SECONDS} s') from None
     if proc.returncode != 0:
         lines = [line.strip() for line in (proc.stdout + proc.stderr).splitlines() if line.strip()]
-        raise ReleaseError(f'{failure}' + (f' ({cmd[0]}: {lines[-1]})' if lines else ''))
+        raise ReleaseError(f'{failure}' + (f' ({cmd[0]}: {why(lines)})' if lines else ''))
     return proc.stdout + proc.stderr
 
 

@@ -6,8 +6,10 @@ import os
 import shutil
 import stat
 import subprocess
+import time
 from pathlib import Path
 
+from release_certificate import PUBLIC_KEY, Certificate, fingerprint, system_roots
 from release_common import ReleaseError, run, shown
 from release_distribution import PROGRAMS
 from release_pe import authenticode_sha256, is_signed
@@ -34,10 +36,10 @@ class Signer:
     """One signing identity: certificate, key (file or token URI), PIN or passphrase file."""
 
     def __init__(self, args, work, warn=True):
-        self.cert, self.key, self.ca, self.crl = args.cert, args.key, args.ca, args.crl
+        self.key, self.ca, self.crl, self.work = args.key, args.ca, args.crl, Path(work)
         self.pass_file, self.timestamp, self.module = args.pass_file, args.timestamp, args.pkcs11_module
         self.token = self.key.startswith('pkcs11:')
-        for path in (self.cert, self.ca, self.crl, self.pass_file, self.module, None if self.token else self.key):
+        for path in (args.cert, args.chain, self.ca, self.crl, self.pass_file, self.module, None if self.token else self.key):
             if path and not os.path.isfile(path):
                 raise ReleaseError(f'{shown(path)}: no such file')
         if self.token:
@@ -48,7 +50,9 @@ class Signer:
             if warn and readable_by_others(path):
                 print(f'warning: {shown(path)} can be read by group or others; chmod 600 it')
         self.offline = offline_flags(self.crl)
-        self._check_key()
+        self.roots = self.ca or system_roots()
+        self.cert = Certificate(args.cert, args.chain, work)
+        self.cert.check(self._public_key(), shown(self.key), self.roots, int(time.time()), warn)
 
     def _token_setup(self, work):
         if 'pin-value' in self.key.lower():
@@ -73,20 +77,24 @@ class Signer:
         key = ['-inkey', self.key] + (['-keyform', 'engine', '-engine', 'pkcs11'] if self.token else [])
         return key + ['-passin', f'file:{self.pass_file}' if self.pass_file else 'pass:']
 
-    def _check_key(self):
+    def _public_key(self):
+        """The key's public half, PEM; opening it proves the PIN or passphrase."""
         if self.token:
             cmd = ['pkey', '-engine', 'pkcs11', '-inform', 'engine', '-in', self.key,
-                   '-passin', f'file:{self.pass_file}', '-pubout', '-out', os.devnull]
+                   '-passin', f'file:{self.pass_file}', '-pubout']
             failure = f'cannot open {self.key} on the token with the PIN in {shown(self.pass_file)}'
         else:
             cmd = ['pkey', '-in', self.key, '-passin', f'file:{self.pass_file}' if self.pass_file else 'pass:',
-                   '-noout']
+                   '-pubout']
             failure = (f'cannot decrypt {shown(self.key)} with the passphrase in {shown(self.pass_file)}'
                        if self.pass_file else f'cannot open {shown(self.key)} without a passphrase; give --pass-file')
         try:
-            self._openssl(cmd, failure)
+            found = PUBLIC_KEY.search(self._openssl(cmd, failure))
         except ReleaseError:
             raise ReleaseError(failure) from None
+        if not found:
+            raise ReleaseError(failure)
+        return found.group(0)
 
     def revocation(self):
         if self.crl:
@@ -95,7 +103,7 @@ class Signer:
         return f'not checked (no --crl; {flag})'
 
     def sign(self, exe, description, epoch, out):
-        cmd = ['osslsigncode', 'sign', '-certs', self.cert, '-key', self.key, '-h', 'sha256', '-n', description,
+        cmd = ['osslsigncode', 'sign', '-certs', str(self.cert.full), '-key', self.key, '-h', 'sha256', '-n', description,
                '-time', str(epoch), '-in', str(exe), '-out', str(out)]
         if self.token:
             # osslsigncode 2.5 fails to load the engine from a path given with
@@ -109,22 +117,29 @@ class Signer:
 
     def verify(self, exe, name):
         """The signer's subject of a signature that verifies offline."""
-        cmd = ['osslsigncode', 'verify', '-in', str(exe)] + (['-CAfile', self.ca] if self.ca else [])
-        cmd += self.offline
+        cmd = ['osslsigncode', 'verify', '-in', str(exe), '-CAfile', self.roots, *self.offline]
         out = run(cmd, f'the signature of {name} does not verify' + ('' if self.ca else ' against the system\'s roots'))
         return next((line.split(':', 1)[1].strip() for line in out.splitlines()
                      if line.strip().startswith('Subject:')), 'unknown')
 
     def sign_sums(self, sums, out):
         """SHA256SUMS.p7s: detached, DER, SHA-256, the signer's certificate
-        in it. No signed attributes, so no signing time: the same sums and key
-        give the same bytes."""
-        self._openssl(['cms', '-sign', '-binary', '-noattr', '-md', 'sha256', '-in', str(sums), '-signer', self.cert,
-                       *self._key_args(), '-outform', 'DER', '-out', str(out)], 'signing SHA256SUMS failed')
-        check = ['cms', '-verify', '-binary', '-inform', 'DER', '-in', str(out), '-content', str(sums),
-                 '-purpose', 'any', '-out', os.devnull] + (['-CAfile', self.ca] if self.ca else [])
-        run(['openssl', *check], 'SHA256SUMS.p7s does not verify')
-
+        and its intermediates in it. No signed attributes, so no signing
+        time: the same sums and key give the same bytes. Verified as a
+        customer does: against the roots alone, the signer being ours."""
+        chain = ['-certfile', str(self.cert.chain)] if self.cert.intermediates else []
+        self._openssl(['cms', '-sign', '-binary', '-noattr', '-md', 'sha256', '-in', str(sums),
+                       '-signer', str(self.cert.leaf), *chain, *self._key_args(), '-outform', 'DER', '-out', str(out)],
+                      'signing SHA256SUMS failed')
+        signer = self.work / 'p7s-signer.pem'
+        try:
+            run(['openssl', 'cms', '-verify', '-binary', '-inform', 'DER', '-in', str(out), '-content', str(sums),
+                 '-purpose', 'any', '-CAfile', self.roots, '-signer', str(signer), '-out', os.devnull],
+                f'SHA256SUMS.p7s does not verify against {shown(self.roots)}')
+            if fingerprint(signer.read_text()) != self.cert.fingerprint:
+                raise ReleaseError('SHA256SUMS.p7s names another signer than --cert')
+        finally:
+            signer.unlink(missing_ok=True)
 
 def sign_programs(signer, folder, epoch, work):
     """Signs each unsigned program as Setup.exe is signed; keeps a signed one

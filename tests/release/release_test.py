@@ -5,6 +5,8 @@ sample distribution. One test per process, named on the command line.
 Environment (set by CTest): SETUP_PRODUCT_BUILD (folder of the i686 build with
 Setup.exe), SETUP_PLAN_TOOL (setup-plan), RELEASE_WORK (a scratch folder).
 """
+import functools
+import http.server
 import os
 import resource
 import shlex
@@ -12,6 +14,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import threading
 import time
 import zipfile
 from pathlib import Path
@@ -53,10 +56,10 @@ def fresh(name):
 
 
 def sums_of(folder, zip_name):
-    """SHA256SUMS as it must read: the zip, then every extracted file."""
+    """SHA256SUMS as it must read: the zip, BUILDINFO, then every extracted file."""
     files = sorted(p for p in (folder / TOP).rglob('*') if p.is_file())
-    lines = [(sha256(folder / zip_name), zip_name)] + [(sha256(p), str(p.relative_to(folder)))
-                                                             for p in files]
+    lines = [(sha256(folder / n), n) for n in (zip_name, 'BUILDINFO')]
+    lines += [(sha256(p), str(p.relative_to(folder))) for p in files]
     return ''.join(f'{d}  {n}\n' for d, n in lines)
 
 
@@ -64,8 +67,8 @@ def released(out, signed=False):
     """The zip of a successful release, after checking OUT_DIR, the entries'
     times and SHA256SUMS against the extracted files."""
     names = sorted(p.name for p in out.iterdir())
-    expect(names, [f'{TOP}.zip', 'SHA256SUMS'] + ['SHA256SUMS.p7s'] * signed, 'what the release left')
-    zip_path = out / names[0]
+    expect(names, ['BUILDINFO', f'{TOP}.zip', 'SHA256SUMS'] + ['SHA256SUMS.p7s'] * signed, 'what the release left')
+    zip_path = out / names[1]
     stamp = time.gmtime(int(EPOCH) & ~1)[:6]  # a zip keeps even seconds
     with zipfile.ZipFile(zip_path) as z:
         expect({i.date_time for i in z.infolist()}, {stamp}, 'entry times (SOURCE_DATE_EPOCH)')
@@ -75,6 +78,7 @@ def released(out, signed=False):
     want = sorted(f'{TOP}/{expected_plan.host(n)}' for n in expected_plan.sources())
     expect(files, sorted(want + [f'{TOP}/Setup.exe']), 'files in the zip')
     shutil.copy(zip_path, extracted)
+    shutil.copy(out / 'BUILDINFO', extracted)
     expect((out / 'SHA256SUMS').read_text(), sums_of(extracted, zip_path.name), 'SHA256SUMS')
     return zip_path, extracted / TOP
 
@@ -107,28 +111,43 @@ def sample_release_is_reproducible():
     expect(zips[0] == zips[1], True, 'the two zips are byte-identical')
 
 
-def throwaway_ca(folder):
-    """A root and a code-signing certificate issued by it, made here and now.
-    The signer's key is encrypted, its passphrase in a file of mode 600, and
-    its certificate names a CRL address nobody answers."""
+def issue(folder, name, issuer, subject, extensions, days='2', encrypted=False):
+    """name.key and name.pem, issued by issuer.pem with the given extensions."""
     def openssl(*args):
         subprocess.run(['openssl', *args], cwd=folder, check=True, capture_output=True)
+    key = ['-passout', 'file:pass'] if encrypted else ['-nodes']
+    openssl('req', '-newkey', 'rsa:2048', *key, '-keyout', f'{name}.key', '-out', f'{name}.csr', '-subj', subject)
+    (folder / f'{name}.key').chmod(0o600)
+    (folder / f'{name}.cnf').write_text(extensions)
+    openssl('x509', '-req', '-in', f'{name}.csr', '-CA', f'{issuer}.pem', '-CAkey', f'{issuer}.key', '-CAcreateserial',
+            '-out', f'{name}.pem', '-days', days, '-extfile', f'{name}.cnf')
+    return folder / f'{name}.pem'
+
+
+CODE_SIGNING = 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n'
+
+
+def throwaway_ca(folder, crl_url='http://127.0.0.1:9/signer.crl'):
+    """Root -> intermediate -> code-signing certificate, made here and now,
+    as public code-signing certificates come. The signer's key is encrypted,
+    its passphrase in a file of mode 600; its certificate names a CRL address
+    (by default one nobody answers). `cert` holds the signer, then the
+    intermediate."""
     (folder / 'pass').write_text('correct horse\n')
     (folder / 'pass').chmod(0o600)
-    openssl('req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'root.key', '-out', 'root.pem', '-days', '2',
-            '-subj', '/CN=Throwaway Test Root', '-addext', 'basicConstraints=critical,CA:TRUE',
-            '-addext', 'keyUsage=critical,keyCertSign,cRLSign')
-    openssl('req', '-newkey', 'rsa:2048', '-passout', 'file:pass', '-keyout', 'signer.key', '-out', 'signer.csr',
-            '-subj', '/CN=Throwaway Signer/O=Test Vendor')
-    (folder / 'signer.key').chmod(0o600)
-    (folder / 'ext.cnf').write_text('basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n'
-                                    'extendedKeyUsage=codeSigning\n'
-                                    'crlDistributionPoints=URI:http://127.0.0.1:9/signer.crl\n')
-    openssl('x509', '-req', '-in', 'signer.csr', '-CA', 'root.pem', '-CAkey', 'root.key', '-CAcreateserial',
-            '-out', 'signer.pem', '-days', '2', '-extfile', 'ext.cnf')
+    subprocess.run(['openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'root.key', '-out',
+                    'root.pem', '-days', '2', '-subj', '/CN=Throwaway Test Root',
+                    '-addext', 'basicConstraints=critical,CA:TRUE', '-addext', 'keyUsage=critical,keyCertSign,cRLSign'],
+                   cwd=folder, check=True, capture_output=True)
+    issue(folder, 'intermediate', 'root', '/CN=Throwaway Intermediate',
+          'basicConstraints=critical,CA:TRUE,pathlen:0\nkeyUsage=critical,keyCertSign,cRLSign\n')
+    issue(folder, 'signer', 'intermediate', '/CN=Throwaway Signer/O=Test Vendor',
+          CODE_SIGNING + f'crlDistributionPoints=URI:{crl_url}\n', encrypted=True)
+    (folder / 'signer-chain.pem').write_text((folder / 'signer.pem').read_text() + (folder / 'intermediate.pem').read_text())
     global EPOCH
     EPOCH = str(int(os.stat(folder / 'signer.pem').st_mtime))  # inside the certificate's validity
-    return dict(cert=folder / 'signer.pem', key=folder / 'signer.key', root=folder / 'root.pem', pass_=folder / 'pass')
+    return dict(cert=folder / 'signer-chain.pem', key=folder / 'signer.key', root=folder / 'root.pem',
+                pass_=folder / 'pass', leaf=folder / 'signer.pem', intermediate=folder / 'intermediate.pem')
 
 
 def signing_args(ca, **replace):
@@ -142,10 +161,34 @@ def osslsigncode_verify():
 
 
 def customer_checks():
-    """The customer's commands, as the README's fenced block gives them, run offline."""
+    """The customer's commands, word for word as the README's fenced block gives them."""
     readme = (ROOT / 'README.md').read_text()
-    block = readme.split('What a customer checks', 1)[1].split('```sh\n', 1)[1].split('```', 1)[0]
-    return block.replace('osslsigncode verify', osslsigncode_verify())
+    return readme.split('What a customer checks', 1)[1].split('```sh\n', 1)[1].split('```', 1)[0]
+
+
+class QuietHandler(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
+def crl_server(folder):
+    """A local HTTP server for the CRL address a certificate names, serving
+    `folder`: empty (404) until a test puts the CRL there."""
+    server = http.server.ThreadingHTTPServer(('127.0.0.1', 0),
+                                             functools.partial(QuietHandler, directory=str(folder)))
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return f'http://127.0.0.1:{server.server_address[1]}/signer.crl'
+
+
+def forge_sums(folder, ca):
+    """SHA256SUMS.p7s redone with a TLS server certificate the same root
+    vouches for, over the attacker's SHA256SUMS."""
+    keys = ca['root'].parent
+    issue(keys, 'tls', 'intermediate', '/CN=www.test.invalid',
+          'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=serverAuth\n')
+    subprocess.run(['openssl', 'cms', '-sign', '-binary', '-noattr', '-md', 'sha256', '-in', 'SHA256SUMS',
+                    '-signer', str(keys / 'tls.pem'), '-inkey', str(keys / 'tls.key'), '-certfile', str(ca['intermediate']),
+                    '-outform', 'DER', '-out', 'SHA256SUMS.p7s'], cwd=folder, check=True, capture_output=True)
 
 
 def tamper(folder, member, data):
@@ -160,68 +203,100 @@ def tamper(folder, member, data):
     with zipfile.ZipFile(zip_path) as z:
         z.extractall(scratch)
     shutil.copy(zip_path, scratch)
+    shutil.copy(folder / 'BUILDINFO', scratch)
     (folder / 'SHA256SUMS').write_text(sums_of(scratch, zip_path.name))
 
 
-CUSTOMER_CASES = [
-    ('as released', None, None, 0),
-    ('a PDF swapped, SHA256SUMS redone', 'Data/Kesmark.pdf', make_distribution.pdf('Forged'), 1),
-    ('a program swapped, SHA256SUMS redone', 'Orvo Tool.exe', make_distribution.placeholder_exe('x', '4.3.1'), 1),
+CUSTOMER_CASES = [  # what, member swapped, its new bytes, SHA256SUMS.p7s forged, the checks pass
+    ('as released', None, None, False, True),
+    ('a PDF swapped, SHA256SUMS redone', 'Data/Kesmark.pdf', make_distribution.pdf('Forged'), False, False),
+    ('a program swapped, SHA256SUMS redone', 'Orvo Tool.exe', make_distribution.placeholder_exe('x', '4.3.1'), False,
+     False),
+    ('a PDF swapped, SHA256SUMS redone and signed by a TLS certificate under the same root', 'Data/Kesmark.pdf',
+     make_distribution.pdf('Forged'), True, False),
 ]
 
 
+def openssl_fingerprint(cert):
+    out = subprocess.run(['openssl', 'x509', '-in', str(cert), '-noout', '-fingerprint', '-sha256'], check=True,
+                         capture_output=True, text=True).stdout
+    return out.strip().split('=', 1)[1]
+
+
+def crl(folder, revoke=False):
+    """The intermediate's CRL in `folder` (the throwaway CA's), revoking the signer if asked."""
+    (folder / 'index.txt').write_text('')
+    (folder / 'crlnumber').write_text('01\n')
+    (folder / 'ca.cnf').write_text(f'[ca]\ndefault_ca = test\n[test]\ndatabase = {folder}/index.txt\n'
+                                   f'crlnumber = {folder}/crlnumber\ndefault_md = sha256\ndefault_crl_days = 2\n')
+    steps = ([['-revoke', 'signer.pem']] if revoke else []) + [['-gencrl', '-out', 'signer.crl']]
+    for args in steps:
+        subprocess.run(['openssl', 'ca', '-config', 'ca.cnf', '-keyfile', 'intermediate.key', '-cert',
+                        'intermediate.pem', *args], cwd=folder, check=True, capture_output=True)
+    return folder / 'signer.crl'
+
+
 def signed_release_verifies_and_holds_the_build():
-    """Signed offline with a throwaway certificate: every program verifies
-    against its root, Setup.exe's Authenticode digest is the build's, and
-    SHA256SUMS.p7s verifies. A program signed at input is kept: the release
-    is then byte-identical. The README's customer checks pass on the release
-    and fail on a copy with one file swapped."""
-    ca = throwaway_ca(fresh('keys'))
+    """Signed offline with a three-level chain: every program verifies
+    against the root alone, Setup.exe's Authenticode digest is the build's,
+    and the report names the signer's fingerprint. A program signed at input,
+    at another time, is kept byte for byte and reported as kept; the other
+    files are byte-identical to the first release. The README's customer
+    block, word for word, passes on the release (fetching the CRL the
+    certificate names, as a customer would) and fails on a copy with one
+    file swapped or with SHA256SUMS re-signed by another certificate."""
+    served = fresh('served')
+    ca = throwaway_ca(fresh('keys'), crl_url=crl_server(served))
+    vendor = openssl_fingerprint(ca['leaf'])
     source = make_distribution.write(fresh('signed-source'), language=0)
-    zips = []
+    releases = []
     for run in ('signed-1', 'signed-2'):
         out = WORK / run
         shutil.rmtree(out, ignore_errors=True)
         proc = run_release(source, out, *signing_args(ca))
         expect(proc.returncode, 0, f'exit status ({proc.stderr})')
         expect('signer: /CN=Throwaway Signer/O=Test Vendor' in proc.stdout, True, f'signer in {proc.stdout}')
+        expect(f"signer's SHA-256 fingerprint (--cert): {vendor}" in proc.stdout, True, 'fingerprint in the report')
         expect('revocation: not checked' in proc.stdout, True, 'revocation in the report')
         zip_path, folder = released(out, signed=True)
-        zips.append(zip_path.read_bytes())
+        releases.append({p.name: p.read_bytes() for p in folder.rglob('*') if p.is_file()})
         for exe in sorted(folder.glob('*.exe')):
             verify = osslsigncode_verify().split() + ['-CAfile', str(ca['root']), '-in', str(exe)]
             expect(subprocess.run(verify, capture_output=True).returncode, 0, f'{exe.name} verifies')
         expect(f"warning: {ca['pass_']} can be read by group or others" in proc.stdout, run == 'signed-2',
                'a warning for a pass file others can read')
-        # The second run gets a program already signed, which must be kept,
-        # and a pass file that others can read.
-        shutil.copy(folder / 'Orvo Dustrel.exe', source / 'Orvo Dustrel.exe')
+        # The second run gets a program signed an hour later, which must be
+        # kept, and a pass file that others can read.
+        presigned = WORK / 'presigned.exe'
+        subprocess.run(['osslsigncode', 'sign', '-certs', str(ca['cert']), '-key', str(ca['key']), '-readpass',
+                        str(ca['pass_']), '-h', 'sha256', '-time', str(int(EPOCH) + 3600),
+                        '-in', str(source / 'Orvo Dustrel.exe'), '-out', str(presigned)], check=True, capture_output=True)
+        kept = presigned.read_bytes()
+        shutil.move(presigned, source / 'Orvo Dustrel.exe')
         ca['pass_'].chmod(0o644)
-    expect(zips[0] == zips[1], True, 'a signed program kept byte for byte; signing reproducible')
+    expect(releases[1].pop('Orvo Dustrel.exe'), kept, 'the program signed at input, kept byte for byte')
+    expect('Orvo Dustrel.exe  [kept, signed at input]' in proc.stdout, True, f'reported as kept: {proc.stdout}')
+    releases[0].pop('Orvo Dustrel.exe')
+    expect(releases[0] == releases[1], True, 'the other files signed the same twice')
     signed = (folder / 'Setup.exe').read_bytes()
     expect(signed != BUILD.read_bytes(), True, 'Setup.exe carries a signature')
     expect(authenticode_sha256(signed), authenticode_sha256(BUILD.read_bytes()), 'digest')
-    for case, (what, member, data, status) in enumerate(CUSTOMER_CASES):
+    shutil.copy(crl(ca['root'].parent), served / 'signer.crl')
+    for case, (what, member, data, forged, passes) in enumerate(CUSTOMER_CASES):
         customer = fresh(f'customer-{case}')
-        for name in ('SHA256SUMS', 'SHA256SUMS.p7s', zip_path.name):
+        for name in ('BUILDINFO', 'SHA256SUMS', 'SHA256SUMS.p7s', zip_path.name):
             shutil.copy(out / name, customer)
+        shutil.copy(ca['root'], customer / 'ROOT.pem')
         if member:
             tamper(customer, member, data)
-        script = customer_checks().replace('ROOT.pem', str(ca['root']))
-        proc = subprocess.run(['bash', '-ec', script], cwd=customer, capture_output=True, text=True)
-        expect(proc.returncode != 0, bool(status), f'{what}: the checks fail ({proc.stdout}{proc.stderr})')
-
-
-def revoking_crl(folder):
-    """A CRL of the throwaway root in `folder` that revokes its signer."""
-    (folder / 'index.txt').write_text('')
-    (folder / 'crlnumber').write_text('01\n')
-    (folder / 'ca.cnf').write_text(f'[ca]\ndefault_ca = test\n[test]\ndatabase = {folder}/index.txt\n'
-                                   f'crlnumber = {folder}/crlnumber\ndefault_md = sha256\ndefault_crl_days = 2\n')
-    for args in (['-revoke', 'signer.pem'], ['-gencrl', '-out', 'revoked.crl']):
-        subprocess.run(['openssl', 'ca', '-config', 'ca.cnf', '-keyfile', 'root.key', '-cert', 'root.pem', *args],
-                       cwd=folder, check=True, capture_output=True)
-    return folder / 'revoked.crl'
+        if forged:
+            forge_sums(customer, ca)
+        proc = subprocess.run(['bash', '-c', customer_checks()], cwd=customer, capture_output=True, text=True,
+                              env=dict(os.environ, VENDOR_SHA256=vendor))
+        output = proc.stdout + proc.stderr
+        expect((proc.returncode == 0, 'all checks passed' in output), (passes, passes), f'{what}: {output}')
+        if forged:
+            expect('CMS Verification successful' in output, True, f'{what}: the forged signature verifies')
 
 
 def code_changing_signer(folder):
@@ -262,7 +337,7 @@ def signing_faults_release_nothing():
         ('a signer that changes the code', {}, None, code_changing_signer(bin_folder), 'holds other code'),
         ('a program signed by another certificate', {}, 'Orvo Tool.exe', None,
          'the signature of Orvo Tool.exe does not verify'),
-        ('a revoked certificate, its CRL given', dict(crl=revoking_crl(WORK / 'fault-keys')), None, None,
+        ('a revoked certificate, its CRL given', dict(crl=crl(WORK / 'fault-keys', revoke=True)), None, None,
          'the signature of Orvo Tool.exe does not verify'),
     ]
     for what, replace, presigned, env, message in cases:
@@ -294,7 +369,8 @@ def signing_faults_release_nothing():
 
 def token_release_equals_the_key_file_release():
     """The same key imported to a SoftHSM2 token signs the same release, byte
-    for byte, with the PIN read from --pass-file; a wrong PIN is one line."""
+    for byte, with the PIN read from --pass-file and the intermediate given
+    apart with --chain; a wrong PIN is one line."""
     ca = throwaway_ca(fresh('token-keys'))
     tokens = fresh('tokens')
     conf = tokens / 'softhsm2.conf'
@@ -312,7 +388,8 @@ def token_release_equals_the_key_file_release():
         subprocess.run(['softhsm2-util', *cmd], check=True, capture_output=True, env=env)
     plain.unlink()
     source = make_distribution.write(fresh('token-source'), language=2)
-    token = dict(key='pkcs11:token=release;object=signer', pkcs11_module='/usr/lib/softhsm/libsofthsm2.so')
+    token = dict(key='pkcs11:token=release;object=signer', pkcs11_module='/usr/lib/softhsm/libsofthsm2.so',
+                 cert=ca['leaf'], chain=ca['intermediate'])  # the chain given apart
     outs = {}
     for what, replace in (('key file', {}), ('token', dict(token, pass_file=pin)),
                           ('wrong PIN', dict(token, pass_file=wrong))):
