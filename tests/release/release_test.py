@@ -150,9 +150,9 @@ def throwaway_ca(folder, crl_url='http://127.0.0.1:9/signer.crl'):
                 pass_=folder / 'pass', leaf=folder / 'signer.pem', intermediate=folder / 'intermediate.pem')
 
 
-def signing_args(ca, **replace):
-    keys = dict(cert=ca['cert'], key=ca['key'], ca=ca['root'], pass_file=ca['pass_']) | replace
-    return [a for option, value in keys.items() for a in (f"--{option.replace('_', '-')}", str(value))]
+def signing_args(keys, **replace):
+    keys = dict(cert=keys['cert'], key=keys['key'], ca=keys['root'], pass_file=keys['pass_']) | replace
+    return [a for option, value in keys.items() if value for a in (f"--{option.replace('_', '-')}", str(value))]
 
 
 def osslsigncode_verify():
@@ -320,9 +320,9 @@ sys.exit(subprocess.call(['{real}'] + args))
 
 def signing_faults_release_nothing():
     """A wrong passphrase at a terminal, a signer that changes the code, a
-    program signed by someone the root does not know, a certificate its CRL
-    revokes: each ends within seconds in one error line, and OUT_DIR is never
-    made."""
+    program signed by someone the root does not know (--ca given, or the
+    system's roots being SSL_CERT_FILE), a certificate its CRL revokes: each
+    ends within seconds in one error line, and OUT_DIR is never made."""
     global EPOCH
     ca = throwaway_ca(fresh('fault-keys'))
     wrong = WORK / 'fault-keys' / 'wrong-pass'
@@ -339,6 +339,9 @@ def signing_faults_release_nothing():
          'the signature of Orvo Tool.exe does not verify'),
         ('a revoked certificate, its CRL given', dict(crl=crl(WORK / 'fault-keys', revoke=True)), None, None,
          'the signature of Orvo Tool.exe does not verify'),
+        ('without --ca, a program signed by another certificate', dict(ca=None), 'Orvo Tool.exe',
+         dict(os.environ, SSL_CERT_FILE=str(ca['root'])),
+         "the signature of Orvo Tool.exe does not verify against the system's roots"),
     ]
     for what, replace, presigned, env, message in cases:
         source = make_distribution.write(fresh('fault-source'), language=1)
@@ -407,10 +410,8 @@ def token_release_equals_the_key_file_release():
     expect(outs['token'] == outs['key file'], True, 'the token signs the same bytes as the key file')
 
 
-def release_sh_builds_the_commit_alone():
-    """release.sh in a commit of this tree: a poisoned build/win32 changes
-    nothing (Setup.exe is the reproducible build's), the report begins with
-    the commit and SOURCE_DATE_EPOCH, and an edited tracked file is refused."""
+def commit_of_this_tree():
+    """A git repository holding this tree's tracked files in one commit dated EPOCH."""
     repo = fresh('repo')
     tracked = subprocess.run(['git', '-C', str(ROOT), 'ls-files', '-z'], check=True, capture_output=True).stdout
     for name in filter(None, tracked.decode().split('\0')):
@@ -421,29 +422,92 @@ def release_sh_builds_the_commit_alone():
     env.pop('SOURCE_DATE_EPOCH', None)
     for cmd in (['init', '-q'], ['add', '-A'], ['commit', '-qm', 'the tree under test']):
         subprocess.run(git + cmd, check=True, capture_output=True, env=env)
+    return repo, git, env
+
+
+def build_info(folder):
+    return [tuple(line.split(': ', 1)) for line in (folder / 'BUILDINFO').read_text().splitlines()]
+
+
+def release_sh_builds_the_commit_alone():
+    """release.sh in a commit of this tree, signing with a three-level chain:
+    neither a poisoned build/win32 nor the caller's CXXFLAGS change Setup.exe
+    (its unsigned sha256 is the reproducible build's), the report begins with
+    the commit and SOURCE_DATE_EPOCH, BUILDINFO's values are the report's, a
+    key others can read is warned of once, and an edited tracked file, staged
+    or not, is refused."""
+    ca = throwaway_ca(fresh('sh-keys'))
+    ca['key'].chmod(0o640)
+    repo, git, env = commit_of_this_tree()
     commit = subprocess.run(git + ['rev-parse', 'HEAD'], check=True, capture_output=True, text=True).stdout.strip()
     subprocess.run(['cmake', '--preset', 'win32', '-DCMAKE_CXX_FLAGS_MINSIZEREL=-O1'], cwd=repo, check=True,
                    capture_output=True)
     source = make_distribution.write(fresh('sh-source'), language=1)
     out = WORK / 'sh-out'
     shutil.rmtree(out, ignore_errors=True)
-    proc = subprocess.run(['bash', str(repo / 'scripts' / 'release.sh'), str(source), str(out)],
-                          capture_output=True, text=True, env=env)
+    release_sh = ['bash', str(repo / 'scripts' / 'release.sh'), *signing_args(ca), str(source), str(out)]
+    proc = subprocess.run(release_sh, capture_output=True, text=True, env=dict(env, CXXFLAGS='-fno-inline'))
     expect(proc.returncode, 0, f'exit status ({proc.stderr})')
-    expect(proc.stdout.splitlines()[:2], [f'commit: {commit}', f'SOURCE_DATE_EPOCH: {EPOCH} (2026-01-01 00:00:00 UTC)'],
+    when = time.strftime('%Y-%m-%d %H:%M:%S UTC', time.gmtime(int(EPOCH)))
+    expect(proc.stdout.splitlines()[:2], [f'commit: {commit}', f'SOURCE_DATE_EPOCH: {EPOCH} ({when})'],
            'the report begins')
-    folder = released(out)[1]
-    expect((folder / 'Setup.exe').read_bytes(), BUILD.read_bytes(), 'Setup.exe is the reproducible build')
+    expect(proc.stdout.count(f"warning: {ca['key']} can be read by group or others"), 1, 'warnings of the key')
+    info = build_info(out)
+    reported = dict(line.split(': ', 1) for line in proc.stdout.splitlines() if ': ' in line)
+    expect(info[0], ('commit', commit), 'BUILDINFO begins with the commit')
+    for key, report_key in (('commit', 'commit'), ('compiler', 'compiler'), ('binutils', 'binutils'),
+                            ('cmake', 'cmake'), ('setup-exe-unsigned-sha256', 'sha256 of the unsigned build of Setup.exe'),
+                            ('signer-sha256-fingerprint', "signer's SHA-256 fingerprint (--cert)")):
+        expect(dict(info)[key], reported.get(report_key), f'BUILDINFO {key} against the report')
+    expect(dict(info)['setup-exe-unsigned-sha256'], sha256(BUILD), 'the unsigned Setup.exe is the reproducible build')
+    folder = released(out, signed=True)[1]
+    expect(authenticode_sha256((folder / 'Setup.exe').read_bytes()), authenticode_sha256(BUILD.read_bytes()),
+           'the released Setup.exe holds the reproducible build')
     expect((repo / 'build' / 'win32' / 'Setup.exe').exists(), False, 'something built in build/win32')
     with open(repo / 'app' / 'Texts.cpp', 'a') as f:
         f.write('// an edit\n')
-    shutil.rmtree(out)
-    proc = subprocess.run(['bash', str(repo / 'scripts' / 'release.sh'), str(source), str(out)],
-                          capture_output=True, text=True, env=env)
-    expect(proc.returncode, 1, 'exit status with an edited tracked file')
-    expect(proc.stderr.startswith('error: tracked files differ') and 'app/Texts.cpp' in proc.stderr
-           and len(proc.stderr.splitlines()) == 1, True, f'the refusal names the file: {proc.stderr}')
-    expect(out.exists(), False, 'OUT_DIR made for a dirty tree')
+    for staged in (False, True):
+        if staged:
+            subprocess.run(git + ['add', 'app/Texts.cpp'], check=True)
+        shutil.rmtree(out, ignore_errors=True)
+        proc = subprocess.run(release_sh, capture_output=True, text=True, env=env)
+        expect(proc.returncode, 1, f'exit status with an edited tracked file (staged: {staged})')
+        expect(proc.stderr.startswith('error: tracked files differ') and 'app/Texts.cpp' in proc.stderr
+               and len(proc.stderr.splitlines()) == 1, True, f'the refusal names the file: {proc.stderr}')
+        expect(out.exists(), False, 'OUT_DIR made for a dirty tree')
+
+
+def certificate_mistakes_stop_before_the_build():
+    """A key that is not the certificate's, an expired certificate, one
+    without code signing, one its root does not vouch for: release.sh ends
+    with one line naming the mistake before it builds, OUT_DIR left empty."""
+    ca = throwaway_ca(fresh('mistake-keys'))
+    keys = ca['root'].parent
+    issue(keys, 'expired', 'intermediate', '/CN=Expired Signer', CODE_SIGNING, days='-1')
+    issue(keys, 'tls', 'intermediate', '/CN=www.test.invalid', 'extendedKeyUsage=serverAuth\n')
+    stranger = throwaway_ca(fresh('stranger-keys'))
+    repo = commit_of_this_tree()[0]
+    source = make_distribution.write(fresh('mistake-source'), language=1)
+    cases = [
+        ('a key that is not the certificate\'s', dict(key=keys / 'tls.key', pass_file=keys / 'pass'),
+         f"{keys / 'tls.key'} does not match the certificate in {ca['cert']}"),
+        ('an expired certificate', dict(cert=keys / 'expired.pem', key=keys / 'expired.key'),
+         f"{keys / 'expired.pem'}: expired on "),
+        ('a certificate without code signing', dict(cert=keys / 'tls.pem', key=keys / 'tls.key'),
+         f"{keys / 'tls.pem'}: not for code signing (extended key usage: TLS Web Server Authentication)"),
+        ('a certificate under another root', dict(cert=stranger['cert'], key=stranger['key'], pass_file=stranger['pass_']),
+         f"{stranger['cert']} does not chain to {ca['root']} (openssl: unable to get local issuer certificate)"),
+    ]
+    for what, replace, message in cases:
+        replace.setdefault('pass_file', keys / 'pass')
+        out = fresh('mistake-out')
+        proc = subprocess.run(['bash', str(repo / 'scripts' / 'release.sh'), *signing_args(ca, **replace), str(source),
+                               str(out)], capture_output=True, text=True)
+        errors = [line for line in proc.stderr.splitlines() if line.startswith('error:')]
+        expect(proc.returncode, 1, f'{what}: exit status ({proc.stderr})')
+        expect(len(errors) == 1 and errors[0].startswith(f'error: {message}'), True, f'{what}: {errors}')
+        expect('building' in proc.stdout + proc.stderr, False, f'{what}: the build started')
+        expect(list(out.iterdir()), [], f'{what}: OUT_DIR left empty')
 
 
 def rewrite(name, data):
@@ -519,6 +583,7 @@ OUT_CASES = [  # what, spoil the source, OUT_DIR before, options, limit, message
     ('a write fails in OUT_DIR', big_pdf, 'empty', [], write_limit(450_000), 'failed (File too large); it is left'),
     ('Data is a link', stand_in_data, 'none', [], None, 'Data: is a symbolic link to /'),
     ('--version with a slash', None, 'none', ['--version', '../4.3'], None, "--version '../4.3' cannot name a file"),
+    ('--version with a slash inside', None, 'none', ['--version', '4.3/x'], None, "--version '4.3/x' cannot name a file"),
     ('no version resource', no_version, 'none', [], None, 'no version resource; give the version with --version'),
 ]
 
@@ -549,7 +614,7 @@ def failures_leave_out_dir_as_found():
 TESTS = {f.__name__: f for f in (sample_release_is_reproducible, signed_release_verifies_and_holds_the_build,
                                  signing_faults_release_nothing, bad_distributions_are_refused,
                                  failures_leave_out_dir_as_found, token_release_equals_the_key_file_release,
-                                 release_sh_builds_the_commit_alone)}
+                                 release_sh_builds_the_commit_alone, certificate_mistakes_stop_before_the_build)}
 
 if __name__ == '__main__':
     if len(sys.argv) == 2 and sys.argv[1] == '--list':
