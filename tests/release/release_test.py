@@ -259,7 +259,7 @@ def signed_release_verifies_and_holds_the_build():
         expect(f"signer's SHA-256 fingerprint (--cert): {vendor}" in proc.stdout, True, 'fingerprint in the report')
         expect('revocation: not checked' in proc.stdout, True, 'revocation in the report')
         zip_path, folder = released(out, signed=True)
-        releases.append({p.name: p.read_bytes() for p in folder.rglob('*') if p.is_file()})
+        releases.append({p.name: sha256(p) for p in folder.rglob('*') if p.is_file()})
         for exe in sorted(folder.glob('*.exe')):
             verify = osslsigncode_verify().split() + ['-CAfile', str(ca['root']), '-in', str(exe)]
             expect(subprocess.run(verify, capture_output=True).returncode, 0, f'{exe.name} verifies')
@@ -271,7 +271,7 @@ def signed_release_verifies_and_holds_the_build():
         subprocess.run(['osslsigncode', 'sign', '-certs', str(ca['cert']), '-key', str(ca['key']), '-readpass',
                         str(ca['pass_']), '-h', 'sha256', '-time', str(int(EPOCH) + 3600),
                         '-in', str(source / 'Orvo Dustrel.exe'), '-out', str(presigned)], check=True, capture_output=True)
-        kept = presigned.read_bytes()
+        kept = sha256(presigned)
         shutil.move(presigned, source / 'Orvo Dustrel.exe')
         ca['pass_'].chmod(0o644)
     expect(releases[1].pop('Orvo Dustrel.exe'), kept, 'the program signed at input, kept byte for byte')
