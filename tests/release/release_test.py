@@ -488,12 +488,13 @@ def certificate_mistakes_stop_before_the_build():
     stranger = throwaway_ca(fresh('stranger-keys'))
     repo = commit_of_this_tree()[0]
     source = make_distribution.write(fresh('mistake-source'), language=1)
+    chain = ca['intermediate']  # each mistake alone: the rest of the chain is whole
     cases = [
         ('a key that is not the certificate\'s', dict(key=keys / 'tls.key', pass_file=keys / 'pass'),
          f"{keys / 'tls.key'} does not match the certificate in {ca['cert']}"),
-        ('an expired certificate', dict(cert=keys / 'expired.pem', key=keys / 'expired.key'),
+        ('an expired certificate', dict(cert=keys / 'expired.pem', key=keys / 'expired.key', chain=chain),
          f"{keys / 'expired.pem'}: expired on "),
-        ('a certificate without code signing', dict(cert=keys / 'tls.pem', key=keys / 'tls.key'),
+        ('a certificate without code signing', dict(cert=keys / 'tls.pem', key=keys / 'tls.key', chain=chain),
          f"{keys / 'tls.pem'}: not for code signing (extended key usage: TLS Web Server Authentication)"),
         ('a certificate under another root', dict(cert=stranger['cert'], key=stranger['key'], pass_file=stranger['pass_']),
          f"{stranger['cert']} does not chain to {ca['root']} (openssl: unable to get local issuer certificate)"),
