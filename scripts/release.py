@@ -95,7 +95,8 @@ def main(argv):
             raise ReleaseError('--cert and --key go together')
         if (args.chain or args.ca or args.crl or args.pass_file or args.pkcs11_module or args.timestamp) \
                 and not args.cert:
-            raise ReleaseError('--chain, --ca, --crl, --pass-file, --pkcs11-module and --timestamp need --cert and --key')
+            raise ReleaseError('--chain, --ca, --crl, --pass-file, --pkcs11-module and --timestamp '
+                               'need --cert and --key')
         if args.epoch is None or not str(args.epoch).isdigit():
             raise ReleaseError('SOURCE_DATE_EPOCH must be set to a time in seconds')
         args.epoch = int(args.epoch)

@@ -77,7 +77,8 @@ fi
 
 # The toolchain that built Setup.exe, as CMake found it: printed here and
 # written to BUILDINFO.
-compiler=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$work"/src/build/win32/CMakeFiles/*/CMakeCXXCompiler.cmake)
+compiler=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' \
+    "$work"/src/build/win32/CMakeFiles/*/CMakeCXXCompiler.cmake)
 linker=$(sed -n 's/^CMAKE_LINKER:[A-Z]*=//p' "$work/src/build/win32/CMakeCache.txt")
 first_line() { "${clean_env[@]}" "$@" --version 2>&1 | head -n 1; }
 {

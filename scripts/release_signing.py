@@ -39,7 +39,8 @@ class Signer:
         self.key, self.ca, self.crl, self.work = args.key, args.ca, args.crl, Path(work)
         self.pass_file, self.timestamp, self.module = args.pass_file, args.timestamp, args.pkcs11_module
         self.token = self.key.startswith('pkcs11:')
-        for path in (args.cert, args.chain, self.ca, self.crl, self.pass_file, self.module, None if self.token else self.key):
+        given = (args.cert, args.chain, self.ca, self.crl, self.pass_file, self.module)
+        for path in given + (() if self.token else (self.key,)):
             if path and not os.path.isfile(path):
                 raise ReleaseError(f'{shown(path)}: no such file')
         if self.token:
@@ -103,7 +104,8 @@ class Signer:
         return f'not checked (no --crl; {flag})'
 
     def sign(self, exe, description, epoch, out):
-        cmd = ['osslsigncode', 'sign', '-certs', str(self.cert.full), '-key', self.key, '-h', 'sha256', '-n', description,
+        cmd = ['osslsigncode', 'sign', '-certs', str(self.cert.full), '-key', self.key, '-h', 'sha256',
+               '-n', description,
                '-time', str(epoch), '-in', str(exe), '-out', str(out)]
         if self.token:
             # osslsigncode 2.5 fails to load the engine from a path given with

@@ -143,7 +143,8 @@ def throwaway_ca(folder, crl_url='http://127.0.0.1:9/signer.crl'):
           'basicConstraints=critical,CA:TRUE,pathlen:0\nkeyUsage=critical,keyCertSign,cRLSign\n')
     issue(folder, 'signer', 'intermediate', '/CN=Throwaway Signer/O=Test Vendor',
           CODE_SIGNING + f'crlDistributionPoints=URI:{crl_url}\n', encrypted=True)
-    (folder / 'signer-chain.pem').write_text((folder / 'signer.pem').read_text() + (folder / 'intermediate.pem').read_text())
+    chain = ''.join((folder / name).read_text() for name in ('signer.pem', 'intermediate.pem'))
+    (folder / 'signer-chain.pem').write_text(chain)
     global EPOCH
     EPOCH = str(int(os.stat(folder / 'signer.pem').st_mtime))  # inside the certificate's validity
     return dict(cert=folder / 'signer-chain.pem', key=folder / 'signer.key', root=folder / 'root.pem',
@@ -187,7 +188,8 @@ def forge_sums(folder, ca):
     issue(keys, 'tls', 'intermediate', '/CN=www.test.invalid',
           'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=serverAuth\n')
     subprocess.run(['openssl', 'cms', '-sign', '-binary', '-noattr', '-md', 'sha256', '-in', 'SHA256SUMS',
-                    '-signer', str(keys / 'tls.pem'), '-inkey', str(keys / 'tls.key'), '-certfile', str(ca['intermediate']),
+                    '-signer', str(keys / 'tls.pem'), '-inkey', str(keys / 'tls.key'),
+                    '-certfile', str(ca['intermediate']),
                     '-outform', 'DER', '-out', 'SHA256SUMS.p7s'], cwd=folder, check=True, capture_output=True)
 
 
@@ -270,7 +272,8 @@ def signed_release_verifies_and_holds_the_build():
         presigned = WORK / 'presigned.exe'
         subprocess.run(['osslsigncode', 'sign', '-certs', str(ca['cert']), '-key', str(ca['key']), '-readpass',
                         str(ca['pass_']), '-h', 'sha256', '-time', str(int(EPOCH) + 3600),
-                        '-in', str(source / 'Orvo Dustrel.exe'), '-out', str(presigned)], check=True, capture_output=True)
+                        '-in', str(source / 'Orvo Dustrel.exe'), '-out', str(presigned)],
+                       check=True, capture_output=True)
         kept = sha256(presigned)
         shutil.move(presigned, source / 'Orvo Dustrel.exe')
         ca['pass_'].chmod(0o644)
@@ -456,7 +459,8 @@ def release_sh_builds_the_commit_alone():
     reported = dict(line.split(': ', 1) for line in proc.stdout.splitlines() if ': ' in line)
     expect(info[0], ('commit', commit), 'BUILDINFO begins with the commit')
     for key, report_key in (('commit', 'commit'), ('compiler', 'compiler'), ('binutils', 'binutils'),
-                            ('cmake', 'cmake'), ('setup-exe-unsigned-sha256', 'sha256 of the unsigned build of Setup.exe'),
+                            ('cmake', 'cmake'),
+                            ('setup-exe-unsigned-sha256', 'sha256 of the unsigned build of Setup.exe'),
                             ('signer-sha256-fingerprint', "signer's SHA-256 fingerprint (--cert)")):
         expect(dict(info)[key], reported.get(report_key), f'BUILDINFO {key} against the report')
     expect(dict(info)['setup-exe-unsigned-sha256'], sha256(BUILD), 'the unsigned Setup.exe is the reproducible build')
@@ -496,7 +500,8 @@ def certificate_mistakes_stop_before_the_build():
          f"{keys / 'expired.pem'}: expired on "),
         ('a certificate without code signing', dict(cert=keys / 'tls.pem', key=keys / 'tls.key', chain=chain),
          f"{keys / 'tls.pem'}: not for code signing (extended key usage: TLS Web Server Authentication)"),
-        ('a certificate under another root', dict(cert=stranger['cert'], key=stranger['key'], pass_file=stranger['pass_']),
+        ('a certificate under another root',
+         dict(cert=stranger['cert'], key=stranger['key'], pass_file=stranger['pass_']),
          f"{stranger['cert']} does not chain to {ca['root']} (openssl: unable to get local issuer certificate)"),
     ]
     for what, replace, message in cases:
@@ -584,7 +589,8 @@ OUT_CASES = [  # what, spoil the source, OUT_DIR before, options, limit, message
     ('a write fails in OUT_DIR', big_pdf, 'empty', [], write_limit(450_000), 'failed (File too large); it is left'),
     ('Data is a link', stand_in_data, 'none', [], None, 'Data: is a symbolic link to /'),
     ('--version with a slash', None, 'none', ['--version', '../4.3'], None, "--version '../4.3' cannot name a file"),
-    ('--version with a slash inside', None, 'none', ['--version', '4.3/x'], None, "--version '4.3/x' cannot name a file"),
+    ('--version with a slash inside', None, 'none', ['--version', '4.3/x'], None,
+     "--version '4.3/x' cannot name a file"),
     ('no version resource', no_version, 'none', [], None, 'no version resource; give the version with --version'),
 ]
 
