@@ -74,7 +74,7 @@ class Certificate:
         when it expires soon."""
         if key_public != self.public_key():
             raise ReleaseError(f'{key_name} does not match the certificate in {shown(self.path)} '
-                               '(their public keys differ); the key comes first in --cert\'s chain')
+                               '(their public keys differ; the signer\'s certificate comes first in --cert)')
         dates = dict(line.split('=', 1) for line in self._x509('-startdate', '-enddate').splitlines() if '=' in line)
         start, end = openssl_time(dates['notBefore']), openssl_time(dates['notAfter'])
         if now < start:
@@ -88,5 +88,6 @@ class Certificate:
             purposes = ', '.join(u.strip() for u in usage) or 'none'
             raise ReleaseError(f'{shown(self.path)}: not for code signing (extended key usage: {purposes})')
         chain = ['-untrusted', str(self.chain)] if self.intermediates else []
+        hint = '' if self.intermediates else '; its intermediates go after it in --cert, or in --chain'
         run(['openssl', 'verify', '-CAfile', roots, *chain, str(self.leaf)],
-            f'{shown(self.path)} does not chain to {shown(roots)}', why=verify_error)
+            f'{shown(self.path)} does not chain to {shown(roots)}{hint}', why=verify_error)
