@@ -3,12 +3,8 @@
 # temporary folder, checks the vendor's distribution folder against the
 # installer's own plan, signs the programs when a certificate is given, and
 # writes one reproducible zip, SHA256SUMS (and SHA256SUMS.p7s) to OUT_DIR.
-# Installs nothing. Exit status 0 on success, 1 on any error.
-#
-#   bash scripts/release.sh [--version V]
-#       [--cert CERT.pem --key pkcs11:token=...;object=... --pkcs11-module MODULE.so --pass-file PIN_FILE]
-#       [--cert CERT.pem --key KEY.pem [--pass-file FILE]]
-#       [--ca ROOT.pem] [--crl CRL.pem] [--timestamp URL]  SOURCE_DIR OUT_DIR
+# Installs nothing. Exit status 0 on success, 1 on any error. Usage:
+# `bash scripts/release.sh --help` (the text lives in release.py).
 #
 # SOURCE_DATE_EPOCH fixes the signing time and the zip's times; unset, the
 # time of the checked-out commit is used.
@@ -23,17 +19,13 @@ need make make
 need g++ g++
 need i686-w64-mingw32-g++ g++-mingw-w64-i686-win32
 need i686-w64-mingw32-windres binutils-mingw-w64-i686
-# Debian's pefile serves Debian's own python3, which may not be first on PATH.
-python=""
-for candidate in python3 /usr/bin/python3; do
-    if command -v "$candidate" >/dev/null && "$candidate" -c 'import pefile' 2>/dev/null; then
-        python=$candidate
-        break
-    fi
-done
-[ -n "$python" ] || missing+=("python3 with pefile (Debian packages python3 and python3-pefile)")
+python=$(bash "$root/scripts/pefile-python.sh") ||
+    missing+=("python3 with pefile (Debian packages python3 and python3-pefile)")
 for arg in "$@"; do
     case "$arg" in
+    -h | --help)
+        [ -z "$python" ] || exec "$python" "$root/scripts/release.py" --help
+        ;;
     --cert | --cert=*)
         need osslsigncode osslsigncode
         need openssl openssl
@@ -69,14 +61,35 @@ trap 'rm -rf "$work"' EXIT
 mkdir "$work/src"
 git -C "$root" archive "$commit" | tar -x -C "$work/src"
 echo "building Setup.exe (win32 preset) and setup-plan from $commit" >&2
-if ! (cd "$work/src" && cmake --preset win32 && cmake --build --preset win32 --target Setup -j2 &&
-    cmake --preset native && cmake --build --preset native --target setup-plan -j2) >"$work/build.log" 2>&1; then
+# CMake takes CXXFLAGS, LDFLAGS and more from the environment on first
+# configure: the build sees only this allow-list, so the caller's cannot
+# change Setup.exe.
+clean_env=(env -i "PATH=$PATH" "HOME=${HOME:-/}" "TMPDIR=${TMPDIR:-/tmp}" LANG=C.UTF-8 TZ=UTC
+    "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH")
+if ! (cd "$work/src" && "${clean_env[@]}" bash -ec 'cmake --preset win32
+    cmake --build --preset win32 --target Setup -j2
+    cmake --preset native
+    cmake --build --preset native --target setup-plan -j2') >"$work/build.log" 2>&1; then
     tail -n 20 "$work/build.log" >&2
     echo "error: the build of $commit failed (its last lines above); nothing was released" >&2
     exit 1
 fi
 
+# The toolchain that built Setup.exe, as CMake found it: printed here and
+# written to BUILDINFO.
+compiler=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' \
+    "$work"/src/build/win32/CMakeFiles/*/CMakeCXXCompiler.cmake)
+linker=$(sed -n 's/^CMAKE_LINKER:[A-Z]*=//p' "$work/src/build/win32/CMakeCache.txt")
+first_line() { "${clean_env[@]}" "$@" --version 2>&1 | head -n 1; }
+{
+    echo "commit: $commit"
+    echo "compiler: $(first_line "$compiler")"
+    echo "binutils: $(first_line "$linker")"
+    echo "cmake: $(first_line cmake)"
+} >"$work/build-info"
+tail -n +2 "$work/build-info"
+
 status=0
 "$python" "$work/src/scripts/release.py" --checked --setup-exe "$work/src/build/win32/Setup.exe" \
-    --plan-tool "$work/src/build/native/setup-plan" "$@" </dev/null || status=$?
+    --plan-tool "$work/src/build/native/setup-plan" --build-info "$work/build-info" "$@" </dev/null || status=$?
 exit "$status"

@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
 """The whole installation by the real Setup.exe under Wine: files, desktop and
 the desktop setting's failures."""
-import importlib.util
 import os
 import subprocess
 import sys
@@ -265,8 +264,8 @@ def released_zip_installs_as_a_customer_would(s):
     source = s.root / 'vendor'
     make_distribution.write(source, language=2)
     release = Path(__file__).resolve().parents[2] / 'scripts' / 'release.py'
-    # Debian's pefile serves Debian's own python3, which may not be this one.
-    python = sys.executable if importlib.util.find_spec('pefile') else '/usr/bin/python3'
+    python = subprocess.run(['bash', str(release.with_name('pefile-python.sh'))], check=True, capture_output=True,
+                            text=True).stdout.strip()
     subprocess.run([python, str(release), '--setup-exe', str(windows_build() / 'Setup.exe'),
                     '--plan-tool', os.environ['SETUP_PLAN_TOOL'], '--version', '1.0.0.0', '--epoch', '1767225600',
                     str(source), str(s.root / 'out')], check=True, capture_output=True)

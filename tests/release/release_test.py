@@ -5,6 +5,8 @@ sample distribution. One test per process, named on the command line.
 Environment (set by CTest): SETUP_PRODUCT_BUILD (folder of the i686 build with
 Setup.exe), SETUP_PLAN_TOOL (setup-plan), RELEASE_WORK (a scratch folder).
 """
+import functools
+import http.server
 import os
 import resource
 import shlex
@@ -12,6 +14,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import threading
 import time
 import zipfile
 from pathlib import Path
@@ -21,7 +24,9 @@ sys.path.insert(0, str(ROOT / 'scripts'))
 sys.path.insert(0, str(ROOT / 'tests'))
 import expected_plan  # noqa: E402
 import make_distribution  # noqa: E402
-import release  # noqa: E402
+from release_common import sha256  # noqa: E402
+from release_pe import authenticode_sha256  # noqa: E402
+from release_signing import offline_flags  # noqa: E402
 
 WORK = Path(os.environ.get('RELEASE_WORK', '/tmp/release-test'))
 EPOCH = '1767225600'  # 2026-01-01
@@ -51,10 +56,10 @@ def fresh(name):
 
 
 def sums_of(folder, zip_name):
-    """SHA256SUMS as it must read: the zip, then every extracted file."""
+    """SHA256SUMS as it must read: the zip, BUILDINFO, then every extracted file."""
     files = sorted(p for p in (folder / TOP).rglob('*') if p.is_file())
-    lines = [(release.sha256(folder / zip_name), zip_name)] + [(release.sha256(p), str(p.relative_to(folder)))
-                                                             for p in files]
+    lines = [(sha256(folder / n), n) for n in (zip_name, 'BUILDINFO')]
+    lines += [(sha256(p), str(p.relative_to(folder))) for p in files]
     return ''.join(f'{d}  {n}\n' for d, n in lines)
 
 
@@ -62,8 +67,8 @@ def released(out, signed=False):
     """The zip of a successful release, after checking OUT_DIR, the entries'
     times and SHA256SUMS against the extracted files."""
     names = sorted(p.name for p in out.iterdir())
-    expect(names, [f'{TOP}.zip', 'SHA256SUMS'] + ['SHA256SUMS.p7s'] * signed, 'what the release left')
-    zip_path = out / names[0]
+    expect(names, ['BUILDINFO', f'{TOP}.zip', 'SHA256SUMS'] + ['SHA256SUMS.p7s'] * signed, 'what the release left')
+    zip_path = out / names[1]
     stamp = time.gmtime(int(EPOCH) & ~1)[:6]  # a zip keeps even seconds
     with zipfile.ZipFile(zip_path) as z:
         expect({i.date_time for i in z.infolist()}, {stamp}, 'entry times (SOURCE_DATE_EPOCH)')
@@ -73,6 +78,7 @@ def released(out, signed=False):
     want = sorted(f'{TOP}/{expected_plan.host(n)}' for n in expected_plan.sources())
     expect(files, sorted(want + [f'{TOP}/Setup.exe']), 'files in the zip')
     shutil.copy(zip_path, extracted)
+    shutil.copy(out / 'BUILDINFO', extracted)
     expect((out / 'SHA256SUMS').read_text(), sums_of(extracted, zip_path.name), 'SHA256SUMS')
     return zip_path, extracted / TOP
 
@@ -105,47 +111,86 @@ def sample_release_is_reproducible():
     expect(zips[0] == zips[1], True, 'the two zips are byte-identical')
 
 
-def throwaway_ca(folder):
-    """A root and a code-signing certificate issued by it, made here and now.
-    The signer's key is encrypted, its passphrase in a file of mode 600, and
-    its certificate names a CRL address nobody answers."""
+def issue(folder, name, issuer, subject, extensions, days='2', encrypted=False):
+    """name.key and name.pem, issued by issuer.pem with the given extensions."""
     def openssl(*args):
         subprocess.run(['openssl', *args], cwd=folder, check=True, capture_output=True)
+    key = ['-passout', 'file:pass'] if encrypted else ['-nodes']
+    openssl('req', '-newkey', 'rsa:2048', *key, '-keyout', f'{name}.key', '-out', f'{name}.csr', '-subj', subject)
+    (folder / f'{name}.key').chmod(0o600)
+    (folder / f'{name}.cnf').write_text(extensions)
+    openssl('x509', '-req', '-in', f'{name}.csr', '-CA', f'{issuer}.pem', '-CAkey', f'{issuer}.key', '-CAcreateserial',
+            '-out', f'{name}.pem', '-days', days, '-extfile', f'{name}.cnf')
+    return folder / f'{name}.pem'
+
+
+CODE_SIGNING = 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n'
+
+
+def throwaway_ca(folder, crl_url='http://127.0.0.1:9/signer.crl'):
+    """Root -> intermediate -> code-signing certificate, made here and now,
+    as public code-signing certificates come. The signer's key is encrypted,
+    its passphrase in a file of mode 600; its certificate names a CRL address
+    (by default one nobody answers). `cert` holds the signer, then the
+    intermediate."""
     (folder / 'pass').write_text('correct horse\n')
     (folder / 'pass').chmod(0o600)
-    openssl('req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'root.key', '-out', 'root.pem', '-days', '2',
-            '-subj', '/CN=Throwaway Test Root', '-addext', 'basicConstraints=critical,CA:TRUE',
-            '-addext', 'keyUsage=critical,keyCertSign,cRLSign')
-    openssl('req', '-newkey', 'rsa:2048', '-passout', 'file:pass', '-keyout', 'signer.key', '-out', 'signer.csr',
-            '-subj', '/CN=Throwaway Signer/O=Test Vendor')
-    (folder / 'signer.key').chmod(0o600)
-    (folder / 'ext.cnf').write_text('basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n'
-                                    'extendedKeyUsage=codeSigning\n'
-                                    'crlDistributionPoints=URI:http://127.0.0.1:9/signer.crl\n')
-    openssl('x509', '-req', '-in', 'signer.csr', '-CA', 'root.pem', '-CAkey', 'root.key', '-CAcreateserial',
-            '-out', 'signer.pem', '-days', '2', '-extfile', 'ext.cnf')
+    subprocess.run(['openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'root.key', '-out',
+                    'root.pem', '-days', '2', '-subj', '/CN=Throwaway Test Root',
+                    '-addext', 'basicConstraints=critical,CA:TRUE', '-addext', 'keyUsage=critical,keyCertSign,cRLSign'],
+                   cwd=folder, check=True, capture_output=True)
+    issue(folder, 'intermediate', 'root', '/CN=Throwaway Intermediate',
+          'basicConstraints=critical,CA:TRUE,pathlen:0\nkeyUsage=critical,keyCertSign,cRLSign\n')
+    issue(folder, 'signer', 'intermediate', '/CN=Throwaway Signer/O=Test Vendor',
+          CODE_SIGNING + f'crlDistributionPoints=URI:{crl_url}\n', encrypted=True)
+    chain = ''.join((folder / name).read_text() for name in ('signer.pem', 'intermediate.pem'))
+    (folder / 'signer-chain.pem').write_text(chain)
     global EPOCH
     EPOCH = str(int(os.stat(folder / 'signer.pem').st_mtime))  # inside the certificate's validity
-    return dict(cert=folder / 'signer.pem', key=folder / 'signer.key', root=folder / 'root.pem', pass_=folder / 'pass')
+    return dict(cert=folder / 'signer-chain.pem', key=folder / 'signer.key', root=folder / 'root.pem',
+                pass_=folder / 'pass', leaf=folder / 'signer.pem', intermediate=folder / 'intermediate.pem')
 
 
-def signing_args(ca, **replace):
-    keys = dict(cert=ca['cert'], key=ca['key'], ca=ca['root'], pass_file=ca['pass_']) | replace
-    return [a for option, value in keys.items() for a in (f"--{option.replace('_', '-')}", str(value))]
+def signing_args(keys, **replace):
+    keys = dict(cert=keys['cert'], key=keys['key'], ca=keys['root'], pass_file=keys['pass_']) | replace
+    return [a for option, value in keys.items() if value for a in (f"--{option.replace('_', '-')}", str(value))]
 
 
 def osslsigncode_verify():
-    """osslsigncode verify, offline: 2.9 is told not to fetch the CRL a
-    certificate names; 2.5 never fetches it and knows no such flag."""
-    usage = subprocess.run(['osslsigncode', '--help'], capture_output=True, text=True).stdout
-    return 'osslsigncode verify' + (' -ignore-crl' if '-ignore-crl' in usage else '')
+    """osslsigncode verify, offline, as the release itself runs it."""
+    return ' '.join(['osslsigncode verify', *offline_flags()])
 
 
 def customer_checks():
-    """The customer's commands, as the README's fenced block gives them, run offline."""
+    """The customer's commands, word for word as the README's fenced block gives them."""
     readme = (ROOT / 'README.md').read_text()
-    block = readme.split('What a customer checks', 1)[1].split('```sh\n', 1)[1].split('```', 1)[0]
-    return block.replace('osslsigncode verify', osslsigncode_verify())
+    return readme.split('What a customer checks', 1)[1].split('```sh\n', 1)[1].split('```', 1)[0]
+
+
+class QuietHandler(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
+def crl_server(folder):
+    """A local HTTP server for the CRL address a certificate names, serving
+    `folder`: empty (404) until a test puts the CRL there."""
+    server = http.server.ThreadingHTTPServer(('127.0.0.1', 0),
+                                             functools.partial(QuietHandler, directory=str(folder)))
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return f'http://127.0.0.1:{server.server_address[1]}/signer.crl'
+
+
+def forge_sums(folder, ca):
+    """SHA256SUMS.p7s redone with a TLS server certificate the same root
+    vouches for, over the attacker's SHA256SUMS."""
+    keys = ca['root'].parent
+    issue(keys, 'tls', 'intermediate', '/CN=www.test.invalid',
+          'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=serverAuth\n')
+    subprocess.run(['openssl', 'cms', '-sign', '-binary', '-noattr', '-md', 'sha256', '-in', 'SHA256SUMS',
+                    '-signer', str(keys / 'tls.pem'), '-inkey', str(keys / 'tls.key'),
+                    '-certfile', str(ca['intermediate']),
+                    '-outform', 'DER', '-out', 'SHA256SUMS.p7s'], cwd=folder, check=True, capture_output=True)
 
 
 def tamper(folder, member, data):
@@ -160,68 +205,101 @@ def tamper(folder, member, data):
     with zipfile.ZipFile(zip_path) as z:
         z.extractall(scratch)
     shutil.copy(zip_path, scratch)
+    shutil.copy(folder / 'BUILDINFO', scratch)
     (folder / 'SHA256SUMS').write_text(sums_of(scratch, zip_path.name))
 
 
-CUSTOMER_CASES = [
-    ('as released', None, None, 0),
-    ('a PDF swapped, SHA256SUMS redone', 'Data/Kesmark.pdf', make_distribution.pdf('Forged'), 1),
-    ('a program swapped, SHA256SUMS redone', 'Orvo Tool.exe', make_distribution.placeholder_exe('x', '4.3.1'), 1),
+CUSTOMER_CASES = [  # what, member swapped, its new bytes, SHA256SUMS.p7s forged, the checks pass
+    ('as released', None, None, False, True),
+    ('a PDF swapped, SHA256SUMS redone', 'Data/Kesmark.pdf', make_distribution.pdf('Forged'), False, False),
+    ('a program swapped, SHA256SUMS redone', 'Orvo Tool.exe', make_distribution.placeholder_exe('x', '4.3.1'), False,
+     False),
+    ('a PDF swapped, SHA256SUMS redone and signed by a TLS certificate under the same root', 'Data/Kesmark.pdf',
+     make_distribution.pdf('Forged'), True, False),
 ]
 
 
+def openssl_fingerprint(cert):
+    out = subprocess.run(['openssl', 'x509', '-in', str(cert), '-noout', '-fingerprint', '-sha256'], check=True,
+                         capture_output=True, text=True).stdout
+    return out.strip().split('=', 1)[1]
+
+
+def crl(folder, revoke=False):
+    """The intermediate's CRL in `folder` (the throwaway CA's), revoking the signer if asked."""
+    (folder / 'index.txt').write_text('')
+    (folder / 'crlnumber').write_text('01\n')
+    (folder / 'ca.cnf').write_text(f'[ca]\ndefault_ca = test\n[test]\ndatabase = {folder}/index.txt\n'
+                                   f'crlnumber = {folder}/crlnumber\ndefault_md = sha256\ndefault_crl_days = 2\n')
+    steps = ([['-revoke', 'signer.pem']] if revoke else []) + [['-gencrl', '-out', 'signer.crl']]
+    for args in steps:
+        subprocess.run(['openssl', 'ca', '-config', 'ca.cnf', '-keyfile', 'intermediate.key', '-cert',
+                        'intermediate.pem', *args], cwd=folder, check=True, capture_output=True)
+    return folder / 'signer.crl'
+
+
 def signed_release_verifies_and_holds_the_build():
-    """Signed offline with a throwaway certificate: every program verifies
-    against its root, Setup.exe's Authenticode digest is the build's, and
-    SHA256SUMS.p7s verifies. A program signed at input is kept: the release
-    is then byte-identical. The README's customer checks pass on the release
-    and fail on a copy with one file swapped."""
-    ca = throwaway_ca(fresh('keys'))
+    """Signed offline with a three-level chain: every program verifies
+    against the root alone, Setup.exe's Authenticode digest is the build's,
+    and the report names the signer's fingerprint. A program signed at input,
+    at another time, is kept byte for byte and reported as kept; the other
+    files are byte-identical to the first release. The README's customer
+    block, word for word, passes on the release (fetching the CRL the
+    certificate names, as a customer would) and fails on a copy with one
+    file swapped or with SHA256SUMS re-signed by another certificate."""
+    served = fresh('served')
+    ca = throwaway_ca(fresh('keys'), crl_url=crl_server(served))
+    vendor = openssl_fingerprint(ca['leaf'])
     source = make_distribution.write(fresh('signed-source'), language=0)
-    zips = []
+    releases = []
     for run in ('signed-1', 'signed-2'):
         out = WORK / run
         shutil.rmtree(out, ignore_errors=True)
         proc = run_release(source, out, *signing_args(ca))
         expect(proc.returncode, 0, f'exit status ({proc.stderr})')
         expect('signer: /CN=Throwaway Signer/O=Test Vendor' in proc.stdout, True, f'signer in {proc.stdout}')
+        expect(f"signer's SHA-256 fingerprint (--cert): {vendor}" in proc.stdout, True, 'fingerprint in the report')
         expect('revocation: not checked' in proc.stdout, True, 'revocation in the report')
         zip_path, folder = released(out, signed=True)
-        zips.append(zip_path.read_bytes())
+        releases.append({p.name: sha256(p) for p in folder.rglob('*') if p.is_file()})
         for exe in sorted(folder.glob('*.exe')):
             verify = osslsigncode_verify().split() + ['-CAfile', str(ca['root']), '-in', str(exe)]
             expect(subprocess.run(verify, capture_output=True).returncode, 0, f'{exe.name} verifies')
         expect(f"warning: {ca['pass_']} can be read by group or others" in proc.stdout, run == 'signed-2',
                'a warning for a pass file others can read')
-        # The second run gets a program already signed, which must be kept,
-        # and a pass file that others can read.
-        shutil.copy(folder / 'Orvo Dustrel.exe', source / 'Orvo Dustrel.exe')
+        # The second run gets a program signed an hour later, which must be
+        # kept, and a pass file that others can read.
+        presigned = WORK / 'presigned.exe'
+        subprocess.run(['osslsigncode', 'sign', '-certs', str(ca['cert']), '-key', str(ca['key']), '-readpass',
+                        str(ca['pass_']), '-h', 'sha256', '-time', str(int(EPOCH) + 3600),
+                        '-in', str(source / 'Orvo Dustrel.exe'), '-out', str(presigned)],
+                       check=True, capture_output=True)
+        kept = sha256(presigned)
+        shutil.move(presigned, source / 'Orvo Dustrel.exe')
         ca['pass_'].chmod(0o644)
-    expect(zips[0] == zips[1], True, 'a signed program kept byte for byte; signing reproducible')
+    expect(releases[1].pop('Orvo Dustrel.exe'), kept, 'the program signed at input, kept byte for byte')
+    expect('Orvo Dustrel.exe  [kept, signed at input]' in proc.stdout, True, f'reported as kept: {proc.stdout}')
+    releases[0].pop('Orvo Dustrel.exe')
+    expect(releases[0] == releases[1], True, 'the other files signed the same twice')
     signed = (folder / 'Setup.exe').read_bytes()
     expect(signed != BUILD.read_bytes(), True, 'Setup.exe carries a signature')
-    expect(release.authenticode_sha256(signed), release.authenticode_sha256(BUILD.read_bytes()), 'digest')
-    for case, (what, member, data, status) in enumerate(CUSTOMER_CASES):
+    expect(authenticode_sha256(signed), authenticode_sha256(BUILD.read_bytes()), 'digest')
+    shutil.copy(crl(ca['root'].parent), served / 'signer.crl')
+    for case, (what, member, data, forged, passes) in enumerate(CUSTOMER_CASES):
         customer = fresh(f'customer-{case}')
-        for name in ('SHA256SUMS', 'SHA256SUMS.p7s', zip_path.name):
+        for name in ('BUILDINFO', 'SHA256SUMS', 'SHA256SUMS.p7s', zip_path.name):
             shutil.copy(out / name, customer)
+        shutil.copy(ca['root'], customer / 'ROOT.pem')
         if member:
             tamper(customer, member, data)
-        script = customer_checks().replace('ROOT.pem', str(ca['root']))
-        proc = subprocess.run(['bash', '-ec', script], cwd=customer, capture_output=True, text=True)
-        expect(proc.returncode != 0, bool(status), f'{what}: the checks fail ({proc.stdout}{proc.stderr})')
-
-
-def revoking_crl(folder):
-    """A CRL of the throwaway root in `folder` that revokes its signer."""
-    (folder / 'index.txt').write_text('')
-    (folder / 'crlnumber').write_text('01\n')
-    (folder / 'ca.cnf').write_text(f'[ca]\ndefault_ca = test\n[test]\ndatabase = {folder}/index.txt\n'
-                                   f'crlnumber = {folder}/crlnumber\ndefault_md = sha256\ndefault_crl_days = 2\n')
-    for args in (['-revoke', 'signer.pem'], ['-gencrl', '-out', 'revoked.crl']):
-        subprocess.run(['openssl', 'ca', '-config', 'ca.cnf', '-keyfile', 'root.key', '-cert', 'root.pem', *args],
-                       cwd=folder, check=True, capture_output=True)
-    return folder / 'revoked.crl'
+        if forged:
+            forge_sums(customer, ca)
+        proc = subprocess.run(['bash', '-c', customer_checks()], cwd=customer, capture_output=True, text=True,
+                              env=dict(os.environ, VENDOR_SHA256=vendor))
+        output = proc.stdout + proc.stderr
+        expect((proc.returncode == 0, 'all checks passed' in output), (passes, passes), f'{what}: {output}')
+        if forged:
+            expect('CMS Verification successful' in output, True, f'{what}: the forged signature verifies')
 
 
 def code_changing_signer(folder):
@@ -245,9 +323,9 @@ sys.exit(subprocess.call(['{real}'] + args))
 
 def signing_faults_release_nothing():
     """A wrong passphrase at a terminal, a signer that changes the code, a
-    program signed by someone the root does not know, a certificate its CRL
-    revokes: each ends within seconds in one error line, and OUT_DIR is never
-    made."""
+    program signed by someone the root does not know (--ca given, or the
+    system's roots being SSL_CERT_FILE), a certificate its CRL revokes: each
+    ends within seconds in one error line, and OUT_DIR is never made."""
     global EPOCH
     ca = throwaway_ca(fresh('fault-keys'))
     wrong = WORK / 'fault-keys' / 'wrong-pass'
@@ -262,8 +340,11 @@ def signing_faults_release_nothing():
         ('a signer that changes the code', {}, None, code_changing_signer(bin_folder), 'holds other code'),
         ('a program signed by another certificate', {}, 'Orvo Tool.exe', None,
          'the signature of Orvo Tool.exe does not verify'),
-        ('a revoked certificate, its CRL given', dict(crl=revoking_crl(WORK / 'fault-keys')), None, None,
+        ('a revoked certificate, its CRL given', dict(crl=crl(WORK / 'fault-keys', revoke=True)), None, None,
          'the signature of Orvo Tool.exe does not verify'),
+        ('without --ca, a program signed by another certificate', dict(ca=None), 'Orvo Tool.exe',
+         dict(os.environ, SSL_CERT_FILE=str(ca['root'])),
+         "the signature of Orvo Tool.exe does not verify against the system's roots"),
     ]
     for what, replace, presigned, env, message in cases:
         source = make_distribution.write(fresh('fault-source'), language=1)
@@ -294,7 +375,8 @@ def signing_faults_release_nothing():
 
 def token_release_equals_the_key_file_release():
     """The same key imported to a SoftHSM2 token signs the same release, byte
-    for byte, with the PIN read from --pass-file; a wrong PIN is one line."""
+    for byte, with the PIN read from --pass-file and the intermediate given
+    apart with --chain; a wrong PIN is one line."""
     ca = throwaway_ca(fresh('token-keys'))
     tokens = fresh('tokens')
     conf = tokens / 'softhsm2.conf'
@@ -312,7 +394,8 @@ def token_release_equals_the_key_file_release():
         subprocess.run(['softhsm2-util', *cmd], check=True, capture_output=True, env=env)
     plain.unlink()
     source = make_distribution.write(fresh('token-source'), language=2)
-    token = dict(key='pkcs11:token=release;object=signer', pkcs11_module='/usr/lib/softhsm/libsofthsm2.so')
+    token = dict(key='pkcs11:token=release;object=signer', pkcs11_module='/usr/lib/softhsm/libsofthsm2.so',
+                 cert=ca['leaf'], chain=ca['intermediate'])  # the chain given apart
     outs = {}
     for what, replace in (('key file', {}), ('token', dict(token, pass_file=pin)),
                           ('wrong PIN', dict(token, pass_file=wrong))):
@@ -330,10 +413,8 @@ def token_release_equals_the_key_file_release():
     expect(outs['token'] == outs['key file'], True, 'the token signs the same bytes as the key file')
 
 
-def release_sh_builds_the_commit_alone():
-    """release.sh in a commit of this tree: a poisoned build/win32 changes
-    nothing (Setup.exe is the reproducible build's), the report begins with
-    the commit and SOURCE_DATE_EPOCH, and an edited tracked file is refused."""
+def commit_of_this_tree():
+    """A git repository holding this tree's tracked files in one commit dated EPOCH."""
     repo = fresh('repo')
     tracked = subprocess.run(['git', '-C', str(ROOT), 'ls-files', '-z'], check=True, capture_output=True).stdout
     for name in filter(None, tracked.decode().split('\0')):
@@ -344,29 +425,95 @@ def release_sh_builds_the_commit_alone():
     env.pop('SOURCE_DATE_EPOCH', None)
     for cmd in (['init', '-q'], ['add', '-A'], ['commit', '-qm', 'the tree under test']):
         subprocess.run(git + cmd, check=True, capture_output=True, env=env)
+    return repo, git, env
+
+
+def build_info(folder):
+    return [tuple(line.split(': ', 1)) for line in (folder / 'BUILDINFO').read_text().splitlines()]
+
+
+def release_sh_builds_the_commit_alone():
+    """release.sh in a commit of this tree, signing with a three-level chain:
+    neither a poisoned build/win32 nor the caller's CXXFLAGS change Setup.exe
+    (its unsigned sha256 is the reproducible build's), the report begins with
+    the commit and SOURCE_DATE_EPOCH, BUILDINFO's values are the report's, a
+    key others can read is warned of once, and an edited tracked file, staged
+    or not, is refused."""
+    ca = throwaway_ca(fresh('sh-keys'))
+    ca['key'].chmod(0o640)
+    repo, git, env = commit_of_this_tree()
     commit = subprocess.run(git + ['rev-parse', 'HEAD'], check=True, capture_output=True, text=True).stdout.strip()
     subprocess.run(['cmake', '--preset', 'win32', '-DCMAKE_CXX_FLAGS_MINSIZEREL=-O1'], cwd=repo, check=True,
                    capture_output=True)
     source = make_distribution.write(fresh('sh-source'), language=1)
     out = WORK / 'sh-out'
     shutil.rmtree(out, ignore_errors=True)
-    proc = subprocess.run(['bash', str(repo / 'scripts' / 'release.sh'), str(source), str(out)],
-                          capture_output=True, text=True, env=env)
+    release_sh = ['bash', str(repo / 'scripts' / 'release.sh'), *signing_args(ca), str(source), str(out)]
+    proc = subprocess.run(release_sh, capture_output=True, text=True, env=dict(env, CXXFLAGS='-fno-inline'))
     expect(proc.returncode, 0, f'exit status ({proc.stderr})')
-    expect(proc.stdout.splitlines()[:2], [f'commit: {commit}', f'SOURCE_DATE_EPOCH: {EPOCH} (2026-01-01 00:00:00 UTC)'],
+    when = time.strftime('%Y-%m-%d %H:%M:%S UTC', time.gmtime(int(EPOCH)))
+    expect(proc.stdout.splitlines()[:2], [f'commit: {commit}', f'SOURCE_DATE_EPOCH: {EPOCH} ({when})'],
            'the report begins')
-    folder = released(out)[1]
-    expect((folder / 'Setup.exe').read_bytes(), BUILD.read_bytes(), 'Setup.exe is the reproducible build')
+    expect(proc.stdout.count(f"warning: {ca['key']} can be read by group or others"), 1, 'warnings of the key')
+    info = build_info(out)
+    reported = dict(line.split(': ', 1) for line in proc.stdout.splitlines() if ': ' in line)
+    expect(info[0], ('commit', commit), 'BUILDINFO begins with the commit')
+    for key, report_key in (('commit', 'commit'), ('compiler', 'compiler'), ('binutils', 'binutils'),
+                            ('cmake', 'cmake'),
+                            ('setup-exe-unsigned-sha256', 'sha256 of the unsigned build of Setup.exe'),
+                            ('signer-sha256-fingerprint', "signer's SHA-256 fingerprint (--cert)")):
+        expect(dict(info)[key], reported.get(report_key), f'BUILDINFO {key} against the report')
+    expect(dict(info)['setup-exe-unsigned-sha256'], sha256(BUILD), 'the unsigned Setup.exe is the reproducible build')
+    folder = released(out, signed=True)[1]
+    expect(authenticode_sha256((folder / 'Setup.exe').read_bytes()), authenticode_sha256(BUILD.read_bytes()),
+           'the released Setup.exe holds the reproducible build')
     expect((repo / 'build' / 'win32' / 'Setup.exe').exists(), False, 'something built in build/win32')
     with open(repo / 'app' / 'Texts.cpp', 'a') as f:
         f.write('// an edit\n')
-    shutil.rmtree(out)
-    proc = subprocess.run(['bash', str(repo / 'scripts' / 'release.sh'), str(source), str(out)],
-                          capture_output=True, text=True, env=env)
-    expect(proc.returncode, 1, 'exit status with an edited tracked file')
-    expect(proc.stderr.startswith('error: tracked files differ') and 'app/Texts.cpp' in proc.stderr
-           and len(proc.stderr.splitlines()) == 1, True, f'the refusal names the file: {proc.stderr}')
-    expect(out.exists(), False, 'OUT_DIR made for a dirty tree')
+    for staged in (False, True):
+        if staged:
+            subprocess.run(git + ['add', 'app/Texts.cpp'], check=True)
+        shutil.rmtree(out, ignore_errors=True)
+        proc = subprocess.run(release_sh, capture_output=True, text=True, env=env)
+        expect(proc.returncode, 1, f'exit status with an edited tracked file (staged: {staged})')
+        expect(proc.stderr.startswith('error: tracked files differ') and 'app/Texts.cpp' in proc.stderr
+               and len(proc.stderr.splitlines()) == 1, True, f'the refusal names the file: {proc.stderr}')
+        expect(out.exists(), False, 'OUT_DIR made for a dirty tree')
+
+
+def certificate_mistakes_stop_before_the_build():
+    """A key that is not the certificate's, an expired certificate, one
+    without code signing, one its root does not vouch for: release.sh ends
+    with one line naming the mistake before it builds, OUT_DIR left empty."""
+    ca = throwaway_ca(fresh('mistake-keys'))
+    keys = ca['root'].parent
+    issue(keys, 'expired', 'intermediate', '/CN=Expired Signer', CODE_SIGNING, days='-1')
+    issue(keys, 'tls', 'intermediate', '/CN=www.test.invalid', 'extendedKeyUsage=serverAuth\n')
+    stranger = throwaway_ca(fresh('stranger-keys'))
+    repo = commit_of_this_tree()[0]
+    source = make_distribution.write(fresh('mistake-source'), language=1)
+    chain = ca['intermediate']  # each mistake alone: the rest of the chain is whole
+    cases = [
+        ('a key that is not the certificate\'s', dict(key=keys / 'tls.key', pass_file=keys / 'pass'),
+         f"{keys / 'tls.key'} does not match the certificate in {ca['cert']}"),
+        ('an expired certificate', dict(cert=keys / 'expired.pem', key=keys / 'expired.key', chain=chain),
+         f"{keys / 'expired.pem'}: expired on "),
+        ('a certificate without code signing', dict(cert=keys / 'tls.pem', key=keys / 'tls.key', chain=chain),
+         f"{keys / 'tls.pem'}: not for code signing (extended key usage: TLS Web Server Authentication)"),
+        ('a certificate under another root',
+         dict(cert=stranger['cert'], key=stranger['key'], pass_file=stranger['pass_']),
+         f"{stranger['cert']} does not chain to {ca['root']} (openssl: unable to get local issuer certificate)"),
+    ]
+    for what, replace, message in cases:
+        replace.setdefault('pass_file', keys / 'pass')
+        out = fresh('mistake-out')
+        proc = subprocess.run(['bash', str(repo / 'scripts' / 'release.sh'), *signing_args(ca, **replace), str(source),
+                               str(out)], capture_output=True, text=True)
+        errors = [line for line in proc.stderr.splitlines() if line.startswith('error:')]
+        expect(proc.returncode, 1, f'{what}: exit status ({proc.stderr})')
+        expect(len(errors) == 1 and errors[0].startswith(f'error: {message}'), True, f'{what}: {errors}')
+        expect('building' in proc.stdout + proc.stderr, False, f'{what}: the build started')
+        expect(list(out.iterdir()), [], f'{what}: OUT_DIR left empty')
 
 
 def rewrite(name, data):
@@ -442,6 +589,8 @@ OUT_CASES = [  # what, spoil the source, OUT_DIR before, options, limit, message
     ('a write fails in OUT_DIR', big_pdf, 'empty', [], write_limit(450_000), 'failed (File too large); it is left'),
     ('Data is a link', stand_in_data, 'none', [], None, 'Data: is a symbolic link to /'),
     ('--version with a slash', None, 'none', ['--version', '../4.3'], None, "--version '../4.3' cannot name a file"),
+    ('--version with a slash inside', None, 'none', ['--version', '4.3/x'], None,
+     "--version '4.3/x' cannot name a file"),
     ('no version resource', no_version, 'none', [], None, 'no version resource; give the version with --version'),
 ]
 
@@ -472,7 +621,7 @@ def failures_leave_out_dir_as_found():
 TESTS = {f.__name__: f for f in (sample_release_is_reproducible, signed_release_verifies_and_holds_the_build,
                                  signing_faults_release_nothing, bad_distributions_are_refused,
                                  failures_leave_out_dir_as_found, token_release_equals_the_key_file_release,
-                                 release_sh_builds_the_commit_alone)}
+                                 release_sh_builds_the_commit_alone, certificate_mistakes_stop_before_the_build)}
 
 if __name__ == '__main__':
     if len(sys.argv) == 2 and sys.argv[1] == '--list':

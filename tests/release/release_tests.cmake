@@ -3,17 +3,9 @@ if(NOT SETUP_PRODUCT_BUILD)
     message(STATUS "Release tests: off (no SETUP_PRODUCT_BUILD)")
     return()
 endif()
-# Debian's python3-pefile serves Debian's own python3, which may not be the
-# first python3 on PATH.
-unset(release_python)
-foreach(candidate ${Python3_EXECUTABLE} /usr/bin/python3)
-    execute_process(COMMAND ${candidate} -c "import pefile" RESULT_VARIABLE no_pefile OUTPUT_QUIET ERROR_QUIET)
-    if(no_pefile EQUAL 0)
-        set(release_python ${candidate})
-        break()
-    endif()
-endforeach()
-if(NOT release_python)
+execute_process(COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/pefile-python.sh
+    OUTPUT_VARIABLE release_python OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE no_pefile)
+if(NOT no_pefile EQUAL 0)
     message(FATAL_ERROR "Release tests: no python3 with pefile (Debian package python3-pefile)")
 endif()
 execute_process(COMMAND ${release_python} ${CMAKE_CURRENT_SOURCE_DIR}/release/release_test.py --list
