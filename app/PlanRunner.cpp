@@ -15,8 +15,8 @@ public:
     bool CreateDir(const std::wstring& path) override { return fileops::CreateDir(path); }
     bool CreateProgramDir(const std::wstring& path) override { return fileops::CreateProgramDir(path); }
     bool RemoveFile(const std::wstring& path) override { return fileops::DeleteFile(path); }
-    bool CopyOver(const std::wstring& source, const std::wstring& target) override {
-        return fileops::CopyFileW(source, target, false);
+    bool CopyToNew(const std::wstring& source, const std::wstring& target) override {
+        return fileops::CopyFileW(source, target, true);
     }
     bool OpensForReading(const std::wstring& path) override { return fileops::OpensForReading(path); }
     bool MakeWritable(const std::wstring& path) override { return fileops::MakeWritable(path); }
@@ -127,7 +127,8 @@ void PlanRunner::RunStep(const Step& step, SequenceSteps& sequence) {
 
 // Each file reaches its name whole or not at all, and stays there after a
 // power cut: it is copied to its temporary name, made writable, unmarked and
-// flushed there, then published in one step. The read-only attribute a copy
+// flushed there, then published in one step. The name is made anew, never
+// written through: a link another account put there meanwhile fails the copy. The read-only attribute a copy
 // brings from read-only media covers every stream, so it must go before the
 // download's zone mark can; a mark that stays fails nothing. A kept file is
 // published only where its name is still free.
@@ -135,7 +136,7 @@ void PlanRunner::Copy(const std::wstring& source, const std::wstring& target, bo
     const std::wstring temporary = TemporaryName(target);
     Discard(temporary);
     ++copies_;
-    if (!files_->CopyOver(source, temporary)) return CopyFailed(source, target, files_->LastError());
+    if (!files_->CopyToNew(source, temporary)) return CopyFailed(source, target, files_->LastError());
     files_->MakeWritable(temporary);
     files_->DropZoneMark(temporary);
     if (files_->FlushFile(temporary) && files_->Publish(temporary, target, replace)) return;

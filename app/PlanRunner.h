@@ -25,7 +25,8 @@ public:
     virtual bool CreateDir(const std::wstring& path) = 0;
     virtual bool CreateProgramDir(const std::wstring& path) = 0;
     virtual bool RemoveFile(const std::wstring& path) = 0;
-    virtual bool CopyOver(const std::wstring& source, const std::wstring& target) = 0;
+    // Fails when `target` exists.
+    virtual bool CopyToNew(const std::wstring& source, const std::wstring& target) = 0;
     virtual bool OpensForReading(const std::wstring& path) = 0;
     virtual bool MakeWritable(const std::wstring& path) = 0;
     virtual bool DropZoneMark(const std::wstring& path) = 0;

@@ -40,13 +40,14 @@ bool OpensForReading(const std::wstring& path);
 // Forces the file's data onto the disk (FlushFileBuffers; fsync), so that a
 // power cut after it returns keeps what was written.
 bool FlushFile(const std::wstring& path);
-// Gives `from` the name `to` in one atomic step that is on the disk when it
-// returns; `from` and `to` are in one folder. With replace, a file at `to`
-// gives way unless it is read-only or hidden (refused, as a copy refuses it);
-// without, an existing `to` stays and the call fails.
+// Gives `from` the name `to` in one atomic step (a rename within one folder,
+// written through; on POSIX followed by a flush of the folder). With replace,
+// a file at `to` gives way unless it is read-only or hidden (refused, as a
+// copy refuses it); without, an existing `to` stays and the call fails.
 bool Publish(const std::wstring& from, const std::wstring& to, bool replace);
-// True when another process holds the file so that it cannot be written or
-// replaced now (a running program, a file open without sharing).
+// After a replace of `path` was refused with access denied: true when another
+// process holds it (a running program, a file open in a viewer), false when
+// the file's own attribute or rights refused it.
 bool InUse(const std::wstring& path);
 // True for a failed copy's code that only reading its source can give: a
 // byte-range lock, a read error, a source that shrank while it was copied.

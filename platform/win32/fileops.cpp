@@ -39,7 +39,6 @@ std::wstring LongForm(const std::wstring& path) {
     return L"\\\\?\\" + full;
 }
 
-// The code of the call that failed, kept across the closing of its handle.
 bool Failed(DWORD error) {
     ::SetLastError(error);
     return false;
@@ -109,32 +108,46 @@ bool CopyFileW(const std::wstring& source, const std::wstring& target, bool fail
     return ::CopyFileW(source.c_str(), LongForm(target).c_str(), failIfExists ? TRUE : FALSE) != FALSE;
 }
 
+// A scanner or an indexer may open the fresh file meanwhile: all sharing.
 bool FlushFile(const std::wstring& path) {
-    win32::UniqueFile file(::CreateFileW(LongForm(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    win32::UniqueFile file(::CreateFileW(LongForm(path).c_str(), GENERIC_WRITE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
-    if (::FlushFileBuffers(file.get()) == FALSE) return Failed(::GetLastError());
-    return true;
+    if (::FlushFileBuffers(file.get()) != FALSE) return true;
+    const DWORD error = ::GetLastError();
+    file.reset();
+    return Failed(error);
 }
 
-// MoveFileExW replaces a read-only target on some file systems and a hidden
-// one on all; a copy refuses both, and so does this.
+// NTFS refuses to replace a read-only file and replaces a hidden one; a copy
+// refused both, and so does this. A replace is refused while any handle is
+// open on the target, a scanner's or an indexer's for a moment too: tried
+// again a few times before it counts.
 bool Publish(const std::wstring& from, const std::wstring& to, bool replace) {
     const DWORD attrs = ::GetFileAttributesW(to.c_str());
     if (replace && attrs != INVALID_FILE_ATTRIBUTES && (attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)))
         return Failed(ERROR_ACCESS_DENIED);
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-    return ::MoveFileExW(LongForm(from).c_str(), to.c_str(), flags) != FALSE;
+    const std::wstring source = LongForm(from);
+    for (int attempt = 1;; ++attempt) {
+        if (::MoveFileExW(source.c_str(), to.c_str(), flags) != FALSE) return true;
+        const DWORD error = ::GetLastError();
+        if (attempt == 5 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) return Failed(error);
+        ::Sleep(100);
+    }
 }
 
-// Replacing needs write and delete access; a holder that denies either
-// sharing makes this open fail with a sharing violation, a running program
-// too (its image is mapped). A read-only file fails with access denied.
+// Asked after a replace was refused with access denied. A holder that denies
+// write or delete sharing, or a running program (its image is mapped), makes
+// this open fail with a sharing violation; where it opens, the file's own
+// rights allow the replace, so an open handle refused it. A read-only file,
+// or one the user may not change, fails with access denied: not in use.
 bool InUse(const std::wstring& path) {
     const win32::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return !file && ::GetLastError() == ERROR_SHARING_VIOLATION;
+    return file || ::GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 bool IsReadFault(std::uint32_t code) {

@@ -1,8 +1,9 @@
 // File operations as Windows documents them, in memory, for the rules Wine
 // does not follow or a test machine cannot stage: the read-only attribute
 // covers every stream of a file; a file deleted while another process holds
-// it with delete sharing stays listed until it lets go; a running program's
-// file cannot be replaced; another process's byte-range lock fails a read.
+// it with delete sharing stays listed until it lets go; a file any handle is
+// open on, or a running program's, cannot be replaced by a rename; another
+// process's byte-range lock fails a read.
 // Each file keeps what the cache holds and what a power cut would leave, and
 // the process can be made to die in any call that changes the disk.
 #pragma once
@@ -28,6 +29,7 @@ public:
         std::optional<std::string> durable;  // what a power cut leaves; none: torn, neither old nor new
         bool readOnly = false, zoneMark = false;
         bool heldWithDeleteSharing = false;  // by another process
+        bool heldOpen = false;               // by another process sharing everything: a replace is refused
         bool runningProgram = false;         // its image is mapped by a running process
         bool rangeLocked = false;            // another process holds a byte-range lock on it
     };
@@ -50,14 +52,15 @@ public:
         files[name] = file;
     }
     // What the disk holds after a power cut: the flushed data, and what the
-    // journal made of the names. A publish is atomic and on the disk once its
-    // call returns: MoveFileExW with MOVEFILE_WRITE_THROUGH, and NTFS journals
-    // a rename; the tests rest on that assumption.
+    // journal made of the names. The tests rest on this assumption: a publish
+    // is atomic, and on the disk once its call returns. NTFS journals a rename
+    // (Microsoft documents MOVEFILE_WRITE_THROUGH's flush for moves that copy
+    // only); the POSIX port flushes the folder after it.
     void PowerCut() {
         for (auto& [name, file] : files) {
             file.data = file.durable ? *file.durable : std::string("<torn>");
             file.durable = file.data;
-            file.heldWithDeleteSharing = file.runningProgram = file.rangeLocked = false;
+            file.heldWithDeleteSharing = file.heldOpen = file.runningProgram = file.rangeLocked = false;
         }
         deletePending.clear();
         locked = false;
@@ -84,18 +87,16 @@ public:
         files.erase(it);
         return Done();
     }
-    // CopyFileW: attributes and streams travel; a read-only target is refused.
-    bool CopyOver(const std::wstring& source, const std::wstring& target) override {
+    // CopyFileW failing if the target exists: attributes and streams travel.
+    bool CopyToNew(const std::wstring& source, const std::wstring& target) override {
         const auto from = files.find(source);
         if (from == files.end()) return Fail(fileops::kErrorFileNotFound);
         if (from->second.rangeLocked) return Fail(fileops::kErrorLockViolation);
-        const auto to = files.find(target);
         if (!folders.count(FolderOf(target))) return Fail(fileops::kErrorPathNotFound);
-        if (deletePending.count(target) || (to != files.end() && (to->second.readOnly || to->second.runningProgram)))
-            return Fail(fileops::kErrorAccessDenied);
+        if (files.count(target) || deletePending.count(target)) return Fail(80);
         File copy = from->second;
         copy.durable.reset();
-        copy.heldWithDeleteSharing = copy.runningProgram = copy.rangeLocked = false;
+        copy.heldWithDeleteSharing = copy.heldOpen = copy.runningProgram = copy.rangeLocked = false;
         const auto other = writtenWhileCopyingTo.find(target);
         if (other != writtenWhileCopyingTo.end()) Put(other->second.first, other->second.second);
         if (diskFull || calls + 1 == crashAt) copy.data.resize(copy.data.size() / 2);  // the head only
@@ -131,7 +132,7 @@ public:
         const auto old = files.find(to);
         if (old != files.end() && !replace) return Fail(183);
         if (folders.count(to) || deletePending.count(to) ||
-            (old != files.end() && (old->second.readOnly || old->second.runningProgram)))
+            (old != files.end() && (old->second.readOnly || old->second.runningProgram || old->second.heldOpen)))
             return Fail(fileops::kErrorAccessDenied);
         File moved = it->second;
         files.erase(it);
@@ -140,7 +141,7 @@ public:
     }
     bool InUse(const std::wstring& path) override {
         const auto it = files.find(path);
-        return it != files.end() && it->second.runningProgram;
+        return it != files.end() && (it->second.runningProgram || it->second.heldOpen);
     }
     bool IsReadFault(std::uint32_t error) override { return error == fileops::kErrorLockViolation; }
     void LockInstallation() override { locked = true; }

@@ -22,11 +22,11 @@ std::wstring SidText(PSID sid) {
     return text;
 }
 
-// The folder's security as SDDL (owner and access list); empty when unreadable.
-std::wstring FolderSddl(const std::wstring& folder, PACL* dacl, win32::UniqueSecurity& held) {
+// The security of a file or folder as SDDL (owner and access list); empty when unreadable.
+std::wstring FolderSddl(const std::wstring& folder, PACL* dacl, win32::UniqueSecurity& held, PSID* owner = nullptr) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (::GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                nullptr, nullptr, dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+                                owner, nullptr, dacl, nullptr, &descriptor) != ERROR_SUCCESS)
         return L"";
     held.reset(descriptor);
     wchar_t* text = nullptr;
@@ -37,19 +37,32 @@ std::wstring FolderSddl(const std::wstring& folder, PACL* dacl, win32::UniqueSec
     return text;
 }
 
-// Accounts an allowing entry lets change the folder or what it holds. A
-// creator-owner entry gives only what its creator could already do.
-std::vector<std::wstring> OthersWhoMayChange(PACL dacl) {
+// Accounts that may change the file or folder or what it holds: an owner
+// (who may always rewrite the list) or an allowing entry. A creator-owner
+// entry gives only what its creator could already do; deny entries are left
+// aside, which can only report more. An allowing entry of a kind not read
+// here (conditional, object) counts against it.
+std::vector<std::wstring> OthersWhoMayChange(PACL dacl, PSID owner) {
     const std::vector<std::wstring> trusted = {L"S-1-5-18", L"S-1-5-32-544", win32::CurrentUserSid(), L"S-1-3-0"};
+    const auto other = [&](const std::wstring& sid) { return std::find(trusted.begin(), trusted.end(), sid) == trusted.end(); };
     std::vector<std::wstring> others;
+    if (owner && other(SidText(owner))) others.push_back(L"owner " + SidText(owner));
     if (!dacl) return {L"everyone (no access list)"};
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
         void* raw = nullptr;
         if (!::GetAce(dacl, i, &raw)) continue;
         const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
-        if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || !(ace->Mask & kChangeRights)) continue;
+        const BYTE type = ace->Header.AceType;
+        if (type == ACCESS_DENIED_ACE_TYPE || type == ACCESS_DENIED_OBJECT_ACE_TYPE ||
+            type == ACCESS_DENIED_CALLBACK_ACE_TYPE || type == ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE ||
+            type == SYSTEM_AUDIT_ACE_TYPE || type == SYSTEM_ALARM_ACE_TYPE || type == SYSTEM_MANDATORY_LABEL_ACE_TYPE)
+            continue;
+        if (type != ACCESS_ALLOWED_ACE_TYPE) {
+            others.push_back(L"an allowing entry of type " + std::to_wstring(type));
+            continue;
+        }
         const std::wstring sid = SidText(const_cast<DWORD*>(&ace->SidStart));
-        if (std::find(trusted.begin(), trusted.end(), sid) == trusted.end()) others.push_back(sid);
+        if ((ace->Mask & kChangeRights) && other(sid)) others.push_back(sid);
     }
     return others;
 }
@@ -75,9 +88,10 @@ public:
             return;
         }
         const DWORD error = ::GetLastError();
-        file_.reset(::CreateFileW(kProgram, GENERIC_READ | GENERIC_EXECUTE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
-        if (file_) mapping_.reset(::CreateFileMappingW(file_.get(), nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr));
+        // Only the section holds the file then, as the loader leaves it.
+        const win32::UniqueFile file(::CreateFileW(kProgram, GENERIC_READ | GENERIC_EXECUTE,
+                                                   FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (file) mapping_.reset(::CreateFileMappingW(file.get(), nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr));
         if (!mapping_) throw CannotCheck{"cannot start or map the installed program (error " + std::to_string(error) + ")"};
         kit.details.push_back("  the installed program cannot start here (error " + std::to_string(error) +
                               "): its image is mapped as the loader maps it");
@@ -93,23 +107,25 @@ public:
 
 private:
     win32::UniqueHandle process_, mapping_;
-    win32::UniqueFile file_;
 };
 
 }  // namespace
 
 void ExpectProgramFolderList(Kit& kit, Check& check) {
-    PACL dacl = nullptr;
-    win32::UniqueSecurity held;
-    const std::wstring sddl = FolderSddl(kProgramFolder, &dacl, held);
-    if (sddl.empty()) return check.Inconclusive("the program folder's access list could not be read");
-    kit.details.push_back("  C:\\Orvo_Tool: " + Narrow(sddl));
-    const std::vector<std::wstring> others = OthersWhoMayChange(dacl);
-    std::string names;
-    for (const auto& sid : others) names += (names.empty() ? "" : ", ") + Narrow(sid);
-    kit.details.push_back(others.empty() ? "  only SYSTEM, Administrators and this user may change it"
-                                         : "  others may change it: " + names);
-    check.Expect(others.empty(), "other accounts may change C:\\Orvo_Tool: " + names);
+    for (const wchar_t* path : {kProgramFolder, kProgram}) {
+        PACL dacl = nullptr;
+        PSID owner = nullptr;
+        win32::UniqueSecurity held;
+        const std::wstring sddl = FolderSddl(path, &dacl, held, &owner);
+        if (sddl.empty()) return check.Inconclusive("the access list of " + Narrow(path) + " could not be read");
+        kit.details.push_back("  " + Narrow(path) + ": " + Narrow(sddl));
+        const std::vector<std::wstring> others = OthersWhoMayChange(dacl, owner);
+        std::string names;
+        for (const auto& sid : others) names += (names.empty() ? "" : ", ") + Narrow(sid);
+        kit.details.push_back(others.empty() ? "  only SYSTEM, Administrators and this user may change it"
+                                             : "  others may change it: " + names);
+        check.Expect(others.empty(), "other accounts may change " + Narrow(path) + ": " + names);
+    }
 }
 
 void RunningProgram(Kit& kit, Check& check) {

@@ -5,8 +5,9 @@
 
 namespace kit {
 
-// The program folder's access list on this system: a failure when any account
-// but SYSTEM, Administrators and this user may change what it holds.
+// The access lists of the program folder and the installed program on this
+// system: a failure when any account but SYSTEM, Administrators and this user
+// owns them or may change them.
 void ExpectProgramFolderList(Kit& kit, Check& check);
 // An upgrade while the installed program runs: that file fails, named, and
 // keeps its old contents; once the program ends, a rerun completes.
