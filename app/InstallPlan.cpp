@@ -4,7 +4,7 @@ const Plan& InstallPlan() {
     static const Plan plan = {
         {Op::ReadLanguage, nullptr, nullptr},
 
-        {Op::EnsureFolder, nullptr, L"C:\\Orvo_Tool"},
+        {Op::EnsureProgramFolder, nullptr, L"C:\\Orvo_Tool"},
         {Op::EnsureFolder, nullptr, L"C:\\Orvo_Tool Data"},
         {Op::EnsureFolder, nullptr, L"C:\\Orvo_Tool Data\\DBZ"},
         {Op::EnsureFolder, nullptr, L"C:\\Orvo_Tool Data\\Dokum"},

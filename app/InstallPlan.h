@@ -7,6 +7,7 @@
 enum class Op {
     ReadLanguage,
     EnsureFolder,        // target: created when missing, one level
+    EnsureProgramFolder, // as EnsureFolder; it holds code, so only the installing user and administrators may change it
     Copy,                // replaced: copied over whatever is there
     CopyKept,            // kept: copied only when the target is not an existing file
     Remove,              // removed from the installed tree

@@ -1,6 +1,7 @@
 #include "app/PlanRunner.h"
 
 #include "platform/fileops.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -12,6 +13,7 @@ public:
     bool FileExists(const std::wstring& path) override { return fileops::FileExists(path); }
     bool DirectoryExists(const std::wstring& path) override { return fileops::DirectoryExists(path); }
     bool CreateDir(const std::wstring& path) override { return fileops::CreateDir(path); }
+    bool CreateProgramDir(const std::wstring& path) override { return fileops::CreateProgramDir(path); }
     bool RemoveFile(const std::wstring& path) override { return fileops::DeleteFile(path); }
     bool CopyOver(const std::wstring& source, const std::wstring& target) override {
         return fileops::CopyFileW(source, target, false);
@@ -19,8 +21,35 @@ public:
     bool OpensForReading(const std::wstring& path) override { return fileops::OpensForReading(path); }
     bool MakeWritable(const std::wstring& path) override { return fileops::MakeWritable(path); }
     bool DropZoneMark(const std::wstring& path) override { return fileops::DropZoneMark(path); }
+    bool FlushFile(const std::wstring& path) override { return fileops::FlushFile(path); }
+    bool Publish(const std::wstring& from, const std::wstring& to, bool replace) override {
+        return fileops::Publish(from, to, replace);
+    }
+    bool InUse(const std::wstring& path) override { return fileops::InUse(path); }
+    bool IsReadFault(std::uint32_t error) override { return fileops::IsReadFault(error); }
+    void LockInstallation() override { process::LockInstallation(); }
+    void UnlockInstallation() override { process::UnlockInstallation(); }
     std::uint32_t LastError() override { return fileops::LastError(); }
 };
+
+// Held from its making until Release or the end of its scope, an error's too.
+class HeldLock {
+public:
+    explicit HeldLock(FileSystem& files) : files_(&files) { files_->LockInstallation(); }
+    ~HeldLock() { Release(); }
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+    void Release() {
+        if (files_) files_->UnlockInstallation();
+        files_ = nullptr;
+    }
+
+private:
+    FileSystem* files_;
+};
+
+// No run may wait on another's box.
+bool ShowsABox(Op op) { return op == Op::ConfirmComplete || op == Op::ShowCompletion; }
 
 }  // namespace
 
@@ -28,6 +57,8 @@ FileSystem& SystemFiles() {
     static SystemFileSystem files;
     return files;
 }
+
+std::wstring TemporaryName(const std::wstring& target) { return target + L".setup-new"; }
 
 std::wstring DisplayName(const std::wstring& name) {
     constexpr std::size_t kMaxPath = 260, kKept = 60;
@@ -53,6 +84,14 @@ void PlanRunner::Run(const Plan& plan, SequenceSteps& sequence) {
     for (const Step& step : plan) RunStep(step, sequence);
 }
 
+void PlanRunner::Install(const Plan& plan, SequenceSteps& sequence) {
+    HeldLock lock(*files_);
+    for (const Step& step : plan) {
+        if (ShowsABox(step.op)) lock.Release();
+        RunStep(step, sequence);
+    }
+}
+
 // Every file step goes on after its own failure; the failure is only counted.
 void PlanRunner::RunStep(const Step& step, SequenceSteps& sequence) {
     switch (step.op) {
@@ -60,9 +99,12 @@ void PlanRunner::RunStep(const Step& step, SequenceSteps& sequence) {
     case Op::EnsureFolder:
         if (!files_->DirectoryExists(step.target)) files_->CreateDir(step.target);
         break;
+    case Op::EnsureProgramFolder:  // a folder that is there keeps its access list
+        if (!files_->DirectoryExists(step.target)) files_->CreateProgramDir(step.target);
+        break;
     case Op::Copy: Copy(step.source, step.target); break;
     case Op::CopyKept:
-        if (!files_->FileExists(step.target)) Copy(step.source, step.target);
+        if (!files_->FileExists(step.target)) Copy(step.source, step.target, false);
         break;
     case Op::Remove: Remove(step.target); break;
     case Op::DetectOutcome: sequence.DetectOutcome(); break;
@@ -80,23 +122,46 @@ void PlanRunner::RunStep(const Step& step, SequenceSteps& sequence) {
     }
 }
 
-// A copy takes its source's attributes and streams. Read-only media would
-// make every installed file read-only and block every later upgrade, and the
-// attribute must go before the download's zone mark can: it covers every
-// stream of the file. A mark that stays is no failed copy. A failure is the
-// source's when it is missing or will not open, else the target's.
-void PlanRunner::Copy(const std::wstring& source, const std::wstring& target) {
-    const bool copied = files_->CopyOver(source, target);
-    const std::uint32_t error = copied ? 0 : files_->LastError();
-    if (copied) {
-        files_->MakeWritable(target);
-        files_->DropZoneMark(target);
-    }
+// Each file reaches its name whole or not at all, and stays there after a
+// power cut: it is copied to its temporary name, made writable, unmarked and
+// flushed there, then published in one step. The read-only attribute a copy
+// brings from read-only media covers every stream, so it must go before the
+// download's zone mark can; a mark that stays fails nothing. A kept file is
+// published only where its name is still free.
+void PlanRunner::Copy(const std::wstring& source, const std::wstring& target, bool replace) {
+    const std::wstring temporary = TemporaryName(target);
+    Discard(temporary);
     ++copies_;
-    const bool sourceMissing = !copied && !files_->FileExists(source);
+    if (!files_->CopyOver(source, temporary)) return CopyFailed(source, target, files_->LastError());
+    files_->MakeWritable(temporary);
+    files_->DropZoneMark(temporary);
+    if (files_->FlushFile(temporary) && files_->Publish(temporary, target, replace)) return;
+    PublishFailed(target, replace, files_->LastError());
+}
+
+// Reading fails on the source's side: a missing source, one that will not
+// open, a byte-range lock or a read error. Everything else is the target's.
+void PlanRunner::CopyFailed(const std::wstring& source, const std::wstring& target, std::uint32_t error) {
+    Discard(TemporaryName(target));
+    const bool sourceMissing = !files_->FileExists(source);
     if (sourceMissing) ++missingSources_;
-    const bool sourceFailed = sourceMissing || (!copied && !files_->OpensForReading(source));
-    Count(copied, sourceFailed ? source : std::wstring(), target, error);
+    const bool sourceFailed = sourceMissing || files_->IsReadFault(error) || !files_->OpensForReading(source);
+    Count(false, sourceFailed ? source : std::wstring(), target, error);
+}
+
+// Replacing a file that a running program holds is refused as access denied,
+// where the user must read that it is in use.
+void PlanRunner::PublishFailed(const std::wstring& target, bool replace, std::uint32_t error) {
+    Discard(TemporaryName(target));
+    if (!replace && files_->FileExists(target)) return;  // the user's list came meanwhile: kept
+    if (error == fileops::kErrorAccessDenied && files_->InUse(target)) error = fileops::kErrorSharingViolation;
+    Count(false, std::wstring(), target, error);
+}
+
+// Only that exact name, made writable first: what was copied from read-only
+// media before a kill is read-only.
+void PlanRunner::Discard(const std::wstring& temporary) {
+    if (files_->MakeWritable(temporary)) files_->RemoveFile(temporary);
 }
 
 // An older copy that is not there is no failure; one that stays is. A name

@@ -23,11 +23,18 @@ public:
     virtual bool FileExists(const std::wstring& path) = 0;
     virtual bool DirectoryExists(const std::wstring& path) = 0;
     virtual bool CreateDir(const std::wstring& path) = 0;
+    virtual bool CreateProgramDir(const std::wstring& path) = 0;
     virtual bool RemoveFile(const std::wstring& path) = 0;
     virtual bool CopyOver(const std::wstring& source, const std::wstring& target) = 0;
     virtual bool OpensForReading(const std::wstring& path) = 0;
     virtual bool MakeWritable(const std::wstring& path) = 0;
     virtual bool DropZoneMark(const std::wstring& path) = 0;
+    virtual bool FlushFile(const std::wstring& path) = 0;
+    virtual bool Publish(const std::wstring& from, const std::wstring& to, bool replace) = 0;
+    virtual bool InUse(const std::wstring& path) = 0;
+    virtual bool IsReadFault(std::uint32_t error) = 0;
+    virtual void LockInstallation() = 0;
+    virtual void UnlockInstallation() = 0;
     virtual std::uint32_t LastError() = 0;
 
 protected:
@@ -55,6 +62,11 @@ protected:
     ~SequenceSteps() = default;
 };
 
+// Where a file is written before it is published under `target`: beside it,
+// so that publishing is a rename within one folder; never one of the plan's
+// names, and left behind only by a run that was killed.
+std::wstring TemporaryName(const std::wstring& target);
+
 // A name as the error box can show it: one longer than MAX_PATH keeps its
 // first and last 60 characters around "...", so the box stays on the screen;
 // a surrogate pair at either cut stays whole or goes whole.
@@ -65,12 +77,18 @@ public:
     explicit PlanRunner(FileSystem& files = SystemFiles()) : files_(&files) {}
     void Reset();
     void Run(const Plan& plan, SequenceSteps& sequence);
+    // Run, with the machine's installation lock held from before the first
+    // step until the first box.
+    void Install(const Plan& plan, SequenceSteps& sequence);
 
     FailureReport Report() const;
 
 private:
     void RunStep(const Step& step, SequenceSteps& sequence);
-    void Copy(const std::wstring& source, const std::wstring& target);
+    void Copy(const std::wstring& source, const std::wstring& target, bool replace = true);
+    void CopyFailed(const std::wstring& source, const std::wstring& target, std::uint32_t error);
+    void PublishFailed(const std::wstring& target, bool replace, std::uint32_t error);
+    void Discard(const std::wstring& temporary);
     void Remove(const std::wstring& target);
     void Count(bool ok, const std::wstring& failedSource, const std::wstring& target, std::uint32_t error);
 

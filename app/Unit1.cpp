@@ -51,7 +51,7 @@ void TForm1::FormCreate(TObject*) { Setup.Click(); }
 
 void TForm1::SetupClick(TObject*) {
     runner_.Reset();
-    runner_.Run(InstallPlan(), *this);
+    runner_.Install(InstallPlan(), *this);
 }
 
 void TForm1::RegisterClick(TObject*) { runner_.Run(DesktopPlan(), *this); }

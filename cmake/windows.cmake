@@ -9,6 +9,7 @@ add_link_options(-Wl,--gc-sections -Wl,--no-insert-timestamp)
 add_library(setup_platform STATIC
     platform/win32/fileops.cpp
     platform/win32/process.cpp
+    platform/win32/security.cpp
     platform/win32/shellfolders.cpp
     platform/win32/ui.cpp
     platform/utf8.cpp)
@@ -68,7 +69,8 @@ if(EXISTS ${SETUP_GTEST_SOURCE}/googletest/CMakeLists.txt)
     add_subdirectory(${SETUP_GTEST_SOURCE}/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
     # MinGW's win32 thread model has no std::mutex: a port header of ours stands in.
     target_include_directories(gtest BEFORE PUBLIC ${CMAKE_SOURCE_DIR}/tests/unit/mingw_gtest)
-    add_executable(fileops_contract tests/unit/fileops_test.cpp tests/unit/contract_host_win32.cpp)
+    add_executable(fileops_contract tests/unit/fileops_test.cpp tests/unit/contract_host_win32.cpp
+        tests/unit/folder_security_test.cpp tools/setup_check/kit.rc)
     target_link_libraries(fileops_contract PRIVATE setup_platform gtest_main advapi32)
     target_link_options(fileops_contract PRIVATE ${SETUP_STATIC_FLAGS} -s)
 endif()
@@ -79,9 +81,15 @@ file(READ ${CMAKE_SOURCE_DIR}/tests/expected_plan.tsv SETUP_EXPECTED_PLAN_TSV)
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/expected_plan_tsv.h
     CONTENT "// Generated from tests/expected_plan.tsv.\nconstexpr char kExpectedPlanTsv[] = R\"tsv(\${SETUP_EXPECTED_PLAN_TSV})tsv\";\n")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/expected_plan.tsv)
+# Both of the kit's programs carry its manifest (tools/setup_check/kit.rc).
 setup_test_program(setup-check tools/setup_check/main.cpp "")
 target_sources(setup-check PRIVATE tools/setup_check/boxes.cpp tools/setup_check/contract.cpp
-    tools/setup_check/machine.cpp tools/setup_check/plan.cpp tools/setup_check/scenarios.cpp)
-target_include_directories(setup-check PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
+    tools/setup_check/desktop_save.cpp tools/setup_check/machine.cpp tools/setup_check/outcome.cpp
+    tools/setup_check/plan.cpp tools/setup_check/reading.cpp tools/setup_check/scenarios.cpp
+    tools/setup_check/kit.rc)
+set_source_files_properties(tools/setup_check/kit.rc PROPERTIES OBJECT_DEPENDS
+    ${CMAKE_SOURCE_DIR}/tools/setup_check/kit.manifest)
+target_include_directories(setup-check PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated
+    ${CMAKE_SOURCE_DIR}/tools/setup_check)
 target_compile_options(setup-check PRIVATE -Wall -Wextra -Werror)
-target_link_libraries(setup-check PRIVATE boxdriver)
+target_link_libraries(setup-check PRIVATE boxdriver setup_platform)

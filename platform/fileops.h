@@ -14,6 +14,7 @@ constexpr std::uint32_t kErrorPathNotFound = 3;
 constexpr std::uint32_t kErrorTooManyOpenFiles = 4;
 constexpr std::uint32_t kErrorAccessDenied = 5;
 constexpr std::uint32_t kErrorSharingViolation = 32;
+constexpr std::uint32_t kErrorLockViolation = 33;
 constexpr std::uint32_t kErrorReadBeyondEnd = 100;  // short record, not an OS code
 
 // True for an existing object that is not a directory; follows links.
@@ -24,6 +25,10 @@ bool FileExists(const std::wstring& path);
 bool DirectoryExists(const std::wstring& path);
 // Creates the last level only.
 bool CreateDir(const std::wstring& path);
+// As CreateDir, for a folder of programs: whatever the folder above allows,
+// only SYSTEM, administrators and the installing user may change what it
+// holds; every other account may read and run it (on POSIX: mode 0755).
+bool CreateProgramDir(const std::wstring& path);
 // Deletes a file or a directory link, never a plain directory; a read-only
 // file stays.
 bool DeleteFile(const std::wstring& path);
@@ -32,6 +37,20 @@ bool DeleteFile(const std::wstring& path);
 bool CopyFileW(const std::wstring& source, const std::wstring& target, bool failIfExists);
 // True when the file opens for reading as a copy opens its source.
 bool OpensForReading(const std::wstring& path);
+// Forces the file's data onto the disk (FlushFileBuffers; fsync), so that a
+// power cut after it returns keeps what was written.
+bool FlushFile(const std::wstring& path);
+// Gives `from` the name `to` in one atomic step that is on the disk when it
+// returns; `from` and `to` are in one folder. With replace, a file at `to`
+// gives way unless it is read-only or hidden (refused, as a copy refuses it);
+// without, an existing `to` stays and the call fails.
+bool Publish(const std::wstring& from, const std::wstring& to, bool replace);
+// True when another process holds the file so that it cannot be written or
+// replaced now (a running program, a file open without sharing).
+bool InUse(const std::wstring& path);
+// True for a failed copy's code that only reading its source can give: a
+// byte-range lock, a read error, a source that shrank while it was copied.
+bool IsReadFault(std::uint32_t code);
 // Clears the read-only attribute (on POSIX: gives the owner write permission).
 bool MakeWritable(const std::wstring& path);
 // Removes the download's zone mark (the Zone.Identifier stream). True when no

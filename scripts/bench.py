@@ -78,6 +78,16 @@ def run_cp(dist, work):
     return time.perf_counter() - t0
 
 
+def run_cp_sync(dist, work):
+    """cp, then sync of every copied file and its folder: the durability
+    Setup gives each file it publishes."""
+    t0 = time.perf_counter()
+    run_cp(dist, work)
+    copied = [p for p in (work / 'target').rglob('*') if p.is_file()]
+    subprocess.run(['sync'] + [str(p) for p in copied] + sorted({str(p.parent) for p in copied}), check=True)
+    return time.perf_counter() - t0
+
+
 def posix_figures(native_exe):
     with tempfile.TemporaryDirectory(prefix='setup-bench-') as tmp:
         work = Path(tmp)
@@ -85,25 +95,29 @@ def posix_figures(native_exe):
         big_distribution(dist)
         (work / 'config').mkdir()
         (work / 'config/user-dirs.dirs').write_text(f'XDG_DESKTOP_DIR="{work}/target/Desktop"\n')
-        setup_times, cp_times = [], []
+        setup_times, cp_times, sync_times = [], [], []
         for _ in range(RUNS):
             fresh(work)
             setup_times.append(run_setup(native_exe, dist, work))
             installed = sum(p.stat().st_size for p in (work / 'target').rglob('*') if p.is_file())
             fresh(work)
             cp_times.append(run_cp(dist, work))
-        s, c = statistics.median(setup_times), statistics.median(cp_times)
+            fresh(work)
+            sync_times.append(run_cp_sync(dist, work))
+        s, c, y = (statistics.median(t) for t in (setup_times, cp_times, sync_times))
         count = sum(1 for p in (work / 'target').rglob('*') if p.is_file())
         print(f'POSIX port: {installed / MB:.0f} MB installed in {count} files')
-        print(f'  Setup median {s * 1000:.0f} ms, cp median {c * 1000:.0f} ms over {RUNS} alternated runs')
-        print(f'  Setup / cp = {s / c:.3f}')
+        print(f'  Setup median {s * 1000:.0f} ms, cp median {c * 1000:.0f} ms, cp and sync median {y * 1000:.0f} ms '
+              f'over {RUNS} alternated runs')
+        print(f'  Setup / cp = {s / c:.3f}; Setup / (cp and sync) = {s / y:.3f}')
         fresh(work)
         trace = work / 'strace.txt'
         run_setup(native_exe, dist, work, wrap=['strace', '-f', '-qq', '-o', str(trace)])
         calls = Counter(m.group(1) for line in trace.read_text().splitlines()
                         if (m := re.match(r'\d+\s+(\w+)\(', line)))
         fs = {'openat', 'newfstatat', 'fstat', 'statx', 'stat', 'lstat', 'copy_file_range', 'read', 'write', 'close',
-              'utimensat', 'fchmod', 'mkdir', 'unlink', 'access'}
+              'utimensat', 'fchmod', 'mkdir', 'unlink', 'access', 'fsync', 'rename', 'renameat2', 'link', 'flock',
+              'chmod', 'fchmodat'}
         files = sum(1 for p in (work / 'target').rglob('*') if p.is_file())
         total = sum(n for name, n in calls.items() if name in fs)
         print(f'  file-system calls: {total} for {files} installed files = {total / files:.1f} per file; '

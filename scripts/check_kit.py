@@ -26,15 +26,20 @@ Checks that this Setup.exe and the distribution in the folder "dist" work on
 this Windows machine. Use a test machine: the kit refuses to start where
 C:\\Orvo_Tool, C:\\Orvo_Tool Data or any of the installer's desktop items exist.
 
-Run, in a command prompt as an ordinary user (no administrator rights needed),
-in this folder:
+Run, in a command prompt as an ordinary user (no administrator rights needed;
+not "Run as administrator"), in this folder:
 
     setup-check                 (checks the distribution in "dist")
     setup-check DIST_FOLDER     (checks another distribution folder)
     setup-check --only NAME     (one scenario; NAME as its line begins)
 
-It prints one line per scenario (ok, FAIL: why, or skipped: why) and ends with
-"N passed, N failed, N skipped"; the exit status is 0 only when nothing failed.
+Run one kit at a time; a second one refuses to start. The kit first reads a
+task dialog and a message box of its own (the "self-test" line). It prints
+one line per scenario (ok, FAIL: why, skipped: why, or inconclusive: what it
+could not check) and ends with "N passed, N failed, N skipped,
+N inconclusive". Exit status: 0 nothing failed or was inconclusive,
+1 something failed or the kit stopped early, 2 it did not start, 3 an error
+of the kit's own, 4 nothing failed but something was inconclusive.
 It writes report.txt (this system's facts and the text of every box) and a
 picture of every box in setup-check-pictures, in the current folder.
 
@@ -42,11 +47,12 @@ While a scenario runs it installs into C:\\Orvo_Tool and C:\\Orvo_Tool Data,
 places the installer's items on the desktop, and in one scenario points the
 "Desktop" value of HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\
 Shell Folders at a folder of its own. After every scenario it removes both
-folders and those desktop items and restores the value, also after Ctrl+C. It
-keeps the value in setup-check-desktop-value.txt while it is replaced; if the
-kit is killed, its next start restores the value from that file. It works in
-setup-check-work, removed at the end. Nothing else is left but the report
-and the pictures.
+folders and those desktop items and restores the value, also after Ctrl+C.
+While the value is replaced, the kit keeps the original in
+HKCU\\Software\\setup-check and a RunOnce entry: after a crash, a logoff or a
+power cut, the next logon restores it (keep this folder until then), and so
+does the kit's next start. It works in setup-check-work, removed at the end.
+Nothing else is left but the report and the pictures.
 """
 
 

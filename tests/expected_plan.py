@@ -67,7 +67,7 @@ def language_pdf(code):
 
 
 def folders():
-    return [s.target for s in steps('install', 'ensure-folder')]
+    return [s.target for s in STEPS if s.op in ('ensure-program-folder', 'ensure-folder')]
 
 
 def kept_targets():

@@ -17,6 +17,7 @@ OpInfo Describe(Op op) {
     switch (op) {
     case Op::ReadLanguage: return {"read-language", nullptr};
     case Op::EnsureFolder: return {"ensure-folder", nullptr};
+    case Op::EnsureProgramFolder: return {"ensure-program-folder", nullptr};
     case Op::Copy: return {"copy", "replaced"};
     case Op::CopyKept: return {"copy-kept", "kept"};
     case Op::Remove: return {"remove", "removed"};

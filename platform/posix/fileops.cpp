@@ -1,6 +1,8 @@
 #include "platform/fileops.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -53,6 +55,13 @@ bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+bool Fail(int err) {
+    errno = err;
+    return false;
+}
+
+// The source's size when the copy began, no more and no less: a source that
+// ends early lost its tail, and that copy is no copy.
 bool CopyBytes(int from, int to, off_t size) {
     off_t done = 0;
     while (done < size) {
@@ -60,25 +69,44 @@ bool CopyBytes(int from, int to, off_t size) {
         if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL))
             break;
         if (n < 0) return false;
-        if (n == 0) return true;  // source shrank while copying
+        if (n == 0) return Fail(ENODATA);
         done += n;
     }
     char buf[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(from, buf, sizeof buf);
+    while (done < size) {
+        const ssize_t n = ::read(from, buf, static_cast<std::size_t>(std::min<off_t>(size - done, sizeof buf)));
         if (n < 0) return false;
-        if (n == 0) return true;
+        if (n == 0) return Fail(ENODATA);
         for (ssize_t off = 0; off < n;) {
             const ssize_t w = ::write(to, buf + off, n - off);
             if (w < 0) return false;
             off += w;
         }
+        done += n;
     }
+    return true;
 }
 
-bool Fail(int err) {
-    errno = err;
-    return false;
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A rename is on the disk once its folder is.
+bool FlushFolderOf(const std::string& path) {
+    Fd folder(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return folder && ::fsync(folder.get()) == 0;
+}
+
+// rename that never replaces: renameat2 where the file system has it, else a
+// hard link, which fails on an existing name, and the old name's removal.
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    ::unlink(from.c_str());
+    return true;
 }
 
 }  // namespace
@@ -104,6 +132,12 @@ bool DirectoryExists(const std::wstring& path) {
 }
 
 bool CreateDir(const std::wstring& path) { return ::mkdir(NativePath(path).c_str(), 0777) == 0; }
+
+// mkdir's mode passes through the umask; chmod's does not.
+bool CreateProgramDir(const std::wstring& path) {
+    const std::string p = NativePath(path);
+    return ::mkdir(p.c_str(), 0755) == 0 && ::chmod(p.c_str(), 0755) == 0;
+}
 
 // unlink removes files and links to directories alike and refuses a
 // directory; a read-only file is refused as Windows refuses it.
@@ -135,6 +169,27 @@ bool CopyFileW(const std::wstring& source, const std::wstring& target, bool fail
     if (::fchmod(out.get(), src.st_mode & 07777) != 0) return false;
     return ::close(out.release()) == 0;
 }
+
+bool FlushFile(const std::wstring& path) {
+    Fd file(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
+    return file && ::fsync(file.get()) == 0;
+}
+
+// rename would replace a file without write permission and a folder's empty
+// name; Windows refuses both, and so does this.
+bool Publish(const std::wstring& from, const std::wstring& to, bool replace) {
+    const std::string source = NativePath(from), target = NativePath(to);
+    struct stat st;
+    if (replace && ::lstat(target.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && IsReadOnly(st))))
+        return Fail(EACCES);
+    const bool renamed = replace ? ::rename(source.c_str(), target.c_str()) == 0 : RenameNoReplace(source, target);
+    return renamed && FlushFolderOf(target);
+}
+
+// Nothing here holds a file against being replaced.
+bool InUse(const std::wstring&) { return false; }
+
+bool IsReadFault(std::uint32_t code) { return code == ENODATA; }
 
 bool OpensForReading(const std::wstring& path) {
     return Fd(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC)).get() >= 0;

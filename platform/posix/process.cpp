@@ -3,7 +3,10 @@
 
 #include <clocale>
 #include <cwctype>
+#include <cerrno>
+#include <fcntl.h>
 #include <locale.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include "platform/posix/paths.h"
@@ -30,6 +33,31 @@ std::wstring ExecutablePath() {
 std::wstring CurrentDirectory() {
     char buf[4096];
     return ::getcwd(buf, sizeof buf) ? WindowsSpelling(buf) : L"";
+}
+
+namespace {
+int g_lockedFolder = -1;
+}  // namespace
+
+// The trees on C: are the machine's, so the lock is on C:'s own folder: no
+// file of its own, and a holder that dies lets go with its descriptor.
+void LockInstallation() {
+    const int fd = ::open(posixport::NativePath(L"C:\\").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    int locked;
+    while ((locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0) {
+        ::close(fd);
+        return;
+    }
+    g_lockedFolder = fd;
+}
+
+void UnlockInstallation() {
+    if (g_lockedFolder < 0) return;
+    ::close(g_lockedFolder);  // closing the last descriptor lets go of the lock
+    g_lockedFolder = -1;
 }
 
 }  // namespace process

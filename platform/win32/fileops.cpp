@@ -1,6 +1,7 @@
 #include "platform/fileops.h"
 
 #include "platform/win32/handles.h"
+#include "platform/win32/security.h"
 
 #undef DeleteFile
 
@@ -24,6 +25,24 @@ bool LinkTargetOpens(const std::wstring& path) {
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file) return true;
     return ::GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// A name past MAX_PATH (a temporary name beside a long desktop path, say)
+// in the form the calls take at any length: full, with the \\?\ prefix.
+std::wstring LongForm(const std::wstring& path) {
+    const bool drivePath = path.size() > 2 && path[1] == L':' && path[2] == L'\\';
+    if (path.size() < MAX_PATH || !drivePath) return path;
+    std::wstring full(::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+    const DWORD n = full.empty() ? 0 : ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+    if (n == 0 || n >= full.size()) return path;
+    full.resize(n);
+    return L"\\\\?\\" + full;
+}
+
+// The code of the call that failed, kept across the closing of its handle.
+bool Failed(DWORD error) {
+    ::SetLastError(error);
+    return false;
 }
 
 }  // namespace
@@ -67,18 +86,67 @@ bool DirectoryExists(const std::wstring& path) {
 
 bool CreateDir(const std::wstring& path) { return ::CreateDirectoryW(path.c_str(), nullptr) != FALSE; }
 
+// Without its access list the folder is not made: the default one would let
+// every account of the machine replace the program.
+bool CreateProgramDir(const std::wstring& path) {
+    const win32::UniqueSecurity security = win32::ProgramFolderSecurity();
+    if (!security) return false;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.get(), FALSE};
+    return ::CreateDirectoryW(path.c_str(), &attributes) != FALSE;
+}
+
 bool DeleteFile(const std::wstring& path) {
-    if (::DeleteFileW(path.c_str()) != FALSE) return true;
+    const std::wstring name = LongForm(path);
+    if (::DeleteFileW(name.c_str()) != FALSE) return true;
     const DWORD error = ::GetLastError();
-    const DWORD attrs = ::GetFileAttributesW(path.c_str());
+    const DWORD attrs = ::GetFileAttributesW(name.c_str());
     if (attrs != INVALID_FILE_ATTRIBUTES && IsReparsePoint(attrs) && IsDirectory(attrs))
-        return ::RemoveDirectoryW(path.c_str()) != FALSE;
-    ::SetLastError(error);
-    return false;
+        return ::RemoveDirectoryW(name.c_str()) != FALSE;
+    return Failed(error);
 }
 
 bool CopyFileW(const std::wstring& source, const std::wstring& target, bool failIfExists) {
-    return ::CopyFileW(source.c_str(), target.c_str(), failIfExists ? TRUE : FALSE) != FALSE;
+    return ::CopyFileW(source.c_str(), LongForm(target).c_str(), failIfExists ? TRUE : FALSE) != FALSE;
+}
+
+bool FlushFile(const std::wstring& path) {
+    win32::UniqueFile file(::CreateFileW(LongForm(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    if (::FlushFileBuffers(file.get()) == FALSE) return Failed(::GetLastError());
+    return true;
+}
+
+// MoveFileExW replaces a read-only target on some file systems and a hidden
+// one on all; a copy refuses both, and so does this.
+bool Publish(const std::wstring& from, const std::wstring& to, bool replace) {
+    const DWORD attrs = ::GetFileAttributesW(to.c_str());
+    if (replace && attrs != INVALID_FILE_ATTRIBUTES && (attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)))
+        return Failed(ERROR_ACCESS_DENIED);
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    return ::MoveFileExW(LongForm(from).c_str(), to.c_str(), flags) != FALSE;
+}
+
+// Replacing needs write and delete access; a holder that denies either
+// sharing makes this open fail with a sharing violation, a running program
+// too (its image is mapped). A read-only file fails with access denied.
+bool InUse(const std::wstring& path) {
+    const win32::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return !file && ::GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+bool IsReadFault(std::uint32_t code) {
+    switch (code) {
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_CRC:
+    case ERROR_READ_FAULT:
+    case ERROR_SECTOR_NOT_FOUND:
+        return true;
+    default:
+        return false;
+    }
 }
 
 // The sharing CopyFileW asks for its source: another writer stops it.
@@ -89,18 +157,16 @@ bool OpensForReading(const std::wstring& path) {
 }
 
 bool MakeWritable(const std::wstring& path) {
-    const DWORD attrs = ::GetFileAttributesW(path.c_str());
+    const std::wstring name = LongForm(path);
+    const DWORD attrs = ::GetFileAttributesW(name.c_str());
     if (attrs == INVALID_FILE_ATTRIBUTES) return false;
     if (!(attrs & FILE_ATTRIBUTE_READONLY)) return true;
-    return ::SetFileAttributesW(path.c_str(), attrs & ~FILE_ATTRIBUTE_READONLY) != FALSE;
+    return ::SetFileAttributesW(name.c_str(), attrs & ~FILE_ATTRIBUTE_READONLY) != FALSE;
 }
 
-// A volume without streams has no mark to drop. A name that the stream's
-// suffix takes past MAX_PATH is asked for in its long form.
+// A volume without streams has no mark to drop.
 bool DropZoneMark(const std::wstring& path) {
-    std::wstring stream = path + L":Zone.Identifier";
-    const bool drivePath = path.size() > 2 && path[1] == L':' && path[2] == L'\\';
-    if (stream.size() >= MAX_PATH && drivePath) stream = L"\\\\?\\" + stream;
+    const std::wstring stream = LongForm(path + L":Zone.Identifier");
     if (::DeleteFileW(stream.c_str()) != FALSE) return true;
     switch (::GetLastError()) {
     case ERROR_FILE_NOT_FOUND:

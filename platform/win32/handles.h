@@ -86,6 +86,12 @@ struct LocalTextTraits {
     static void Close(Handle h) noexcept { ::LocalFree(h); }
 };
 
+struct SecurityTraits {
+    using Handle = PSECURITY_DESCRIPTOR;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { ::LocalFree(h); }
+};
+
 using UniqueFile = UniqueAny<FileTraits>;
 using UniqueHandle = UniqueAny<HandleTraits>;
 using UniqueFind = UniqueAny<FindTraits>;
@@ -95,5 +101,6 @@ using UniqueFont = UniqueAny<FontTraits>;
 using UniqueIcon = UniqueAny<IconTraits>;
 using UniqueWindow = UniqueAny<WindowTraits>;
 using UniqueLocalText = UniqueAny<LocalTextTraits>;  // what FORMAT_MESSAGE_ALLOCATE_BUFFER hands back
+using UniqueSecurity = UniqueAny<SecurityTraits>;    // what an SDDL conversion hands back
 
 }  // namespace win32

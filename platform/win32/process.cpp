@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+#include "platform/win32/handles.h"
+#include "platform/win32/security.h"
+
 namespace process {
 
 std::wstring ExecutablePath() {
@@ -25,6 +28,47 @@ std::wstring CurrentDirectory() {
     const DWORD n = ::GetCurrentDirectoryW(need, &path[0]);
     path.resize(n < need ? n : 0);
     return path;
+}
+
+namespace {
+
+// Every account may wait on the lock and let go of it once held: a lock that
+// another user's run created must still be waited on, not refused.
+const wchar_t kInstallationLockSecurity[] = L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100001;;;AU)";
+const wchar_t kInstallationLockName[] = L"Global\\Orvo_Tool Setup";
+
+win32::UniqueHandle CreateInstallationLock() {
+    const win32::UniqueSecurity security = win32::SecurityFromSddl(kInstallationLockSecurity);
+    if (!security) return {};
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security.get(), FALSE};
+    return win32::UniqueHandle(
+        ::CreateMutexExW(&attributes, kInstallationLockName, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE));
+}
+
+win32::UniqueHandle g_installationLock;
+
+}  // namespace
+
+// The thread owns the main window: messages other programs send it (a
+// broadcast, say) are answered while it waits, so none of them hangs on it.
+void LockInstallation() {
+    win32::UniqueHandle lock = CreateInstallationLock();
+    if (!lock) return;
+    HANDLE handle = lock.get();
+    for (;;) {
+        const DWORD woken = ::MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_SENDMESSAGE);
+        if (woken == WAIT_OBJECT_0 || woken == WAIT_ABANDONED_0) break;
+        if (woken != WAIT_OBJECT_0 + 1) return;
+        MSG message;
+        ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    g_installationLock = std::move(lock);
+}
+
+void UnlockInstallation() {
+    if (!g_installationLock) return;
+    ::ReleaseMutex(g_installationLock.get());
+    g_installationLock.reset();
 }
 
 }  // namespace process

@@ -20,3 +20,6 @@ add_test(NAME build.reproducible
     COMMAND bash ${dir}/check_reproducible.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/reproducible
         ${SETUP_PRODUCT_BUILD}/Setup.exe)
 set_tests_properties(build.reproducible PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
+add_test(NAME build.kit_manifests
+    COMMAND ${Python3_EXECUTABLE} ${dir}/check_kit_manifests.py ${SETUP_PRODUCT_BUILD}/setup-check.exe
+        ${SETUP_PRODUCT_BUILD}/fileops_contract.exe)

@@ -35,7 +35,8 @@ INCOMPLETE = {0: 'Instalace není dokončena. Počet souborů, které nelze nain
               4: 'Установка не завершена: не удалось установить файлов: {} (первый: {})'}
 # Wine's own texts for the system's error codes, by the installation's language:
 # the reason is asked for in that language first.
-WINE_ERROR = {1: {2: 'File not found.', 3: 'Path not found.', 5: 'Access denied.', 32: 'Sharing violation.'},
+WINE_ERROR = {1: {2: 'File not found.', 3: 'Path not found.', 5: 'Access denied.', 32: 'Sharing violation.',
+                  112: 'Disk full.'},
               0: {2: 'Soubor nebyl nalezen.', 5: 'Přístup odepřen.'},
               3: {5: 'Åtkomst nekad.'},
               4: {5: 'Доступ запрещён.'}}

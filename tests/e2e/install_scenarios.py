@@ -11,6 +11,7 @@ from expectations import INCOMPLETE, expect, expect_completion, expect_error, in
 from lab import windows_build
 import expected_plan  # noqa: E402  (its folder is put on the path by lab)
 import make_distribution  # noqa: E402
+from invariants import TEMPORARY
 from scenario import REG_DWORD, REG_EXPAND_SZ, REG_SZ, Scenarios, reg_text, reg_value, shell_folders_opens
 
 scenario = Scenarios()
@@ -235,19 +236,25 @@ def data_folder_present_as_a_file(s):
 
 @scenario
 def installed_files_lose_the_download_zone(s):
-    """A download's zone travels with a copy on Windows. Wine keeps the stream
-    as a sibling "name:Zone.Identifier" and does not copy it, so each replaced
-    target is given one before an upgrade: afterwards none is left. The kept
-    lists are not copied again, so theirs stay."""
+    """A download's zone travels with a copy on Windows, and goes with the
+    temporary copy's stream before it is published. Wine keeps a stream as a
+    sibling "name:Zone.Identifier", does not copy it and leaves it when the
+    file goes, so a killed run's leftovers, read-only as copied from read-only
+    media and marked, are placed for every replaced file: the upgrade removes
+    each leftover, makes the file again and drops its mark. The kept lists
+    are not copied again."""
     s.put_distribution()
     expect_completion(s.run(), 'Instaltion completed.')
     zone = b'[ZoneTransfer]\r\nZoneId=3\r\n'
-    marked = [s.c(t.target).with_name(s.c(t.target).name + ':Zone.Identifier') for t in expected_plan.steps(op='copy')]
-    marked += [s.desktop / f'{n}:Zone.Identifier' for n in SHORTCUTS + ['Orvo Tool EN.pdf']]
-    for path in marked:
-        path.write_bytes(zone)
-    expect_completion(s.run(), 'Upgrade ready.')
-    expect([str(p) for p in marked if p.exists()], [], 'zone marks left on installed files')
+    leftovers = [s.c(t.target + TEMPORARY) for t in expected_plan.steps(op='copy')]
+    leftovers += [s.desktop / f'{n}{TEMPORARY}' for n in SHORTCUTS + ['Orvo Tool EN.pdf']]
+    for path in leftovers:
+        path.with_name(path.name + ':Zone.Identifier').write_bytes(zone)
+        path.write_bytes(b'cut short')
+        path.chmod(0o444)
+    expect_completion(s.run(unprivileged=True), 'Upgrade ready.')
+    marks = [p.with_name(p.name + ':Zone.Identifier') for p in leftovers]
+    expect([str(p) for p in leftovers + marks if p.exists()], [], 'leftovers and zone marks after the upgrade')
 
 
 @scenario

@@ -11,6 +11,11 @@ from expectations import expect
 
 POWER_LISTS = [expected_plan.host(t[3:]) for t in expected_plan.kept_targets()]
 DESKTOP_NAMES = expected_plan.desktop_names()
+# Every name in the two trees a run may create, replace or remove, relative to drive_c.
+PLANNED = {expected_plan.host(t[3:]) for t in expected_plan.folders() + [t for _, t in expected_plan.copies()]
+           + [s.target for s in expected_plan.steps(op='remove')]}
+# Where a file is written before it is published under its name.
+TEMPORARY = '.setup-new'
 
 
 def snapshot(drive_c):
@@ -65,20 +70,34 @@ def strays_at_host_root():
     return sorted(name for name in DESKTOP_NAMES if os.path.lexists(Path('/') / name))
 
 
-def allowed_path(rel, desktops):
-    if rel in ('Orvo_Tool', 'Orvo_Tool Data') or rel.startswith(('Orvo_Tool/', 'Orvo_Tool Data/')):
-        return True
+def planned_name(rel, desktops):
     parent, _, name = rel.rpartition('/')
-    # Wine keeps a file's Zone.Identifier stream as a sibling named after it.
-    return parent in desktops and name.removesuffix(':Zone.Identifier') in DESKTOP_NAMES
+    return rel in PLANNED or (parent in desktops and name in DESKTOP_NAMES)
 
 
-def check_invariants(before, after, reg_before, reg_after, desktops, harness_keys=()):
+def base_name(rel):
+    """The planned name behind a temporary name, a zone mark or both (Wine
+    keeps a file's Zone.Identifier stream as a sibling named after it)."""
+    return rel.removesuffix(':Zone.Identifier').removesuffix(TEMPORARY)
+
+
+def allowed_path(rel, desktops):
+    return planned_name(base_name(rel), desktops)
+
+
+def temporaries(paths):
+    return sorted(p for p in paths if p.removesuffix(':Zone.Identifier').endswith(TEMPORARY))
+
+
+def check_invariants(before, after, reg_before, reg_after, desktops, harness_keys=(), killed=False):
     """Raises when the run touched what it must not. `desktops` are the desktop
-    folders relative to drive_c; `harness_keys` what the scenario itself set."""
+    folders relative to drive_c; `harness_keys` what the scenario itself set.
+    Only a run that was killed may leave temporary names behind."""
     stray = sorted(p for p in set(before) | set(after) if before.get(p) != after.get(p)
                    and not allowed_path(p, desktops))
-    expect(stray, [], 'paths changed outside the installed trees and the desktop names')
+    expect(stray, [], 'paths changed outside the planned names and their temporary names')
+    if not killed:
+        expect(temporaries(after), [], 'temporary names after a run that ended')
     expect(strays_at_host_root(), [], "desktop names at the host's /, outside the lab")
     for rel in POWER_LISTS:
         if rel in before:

@@ -23,8 +23,8 @@ class Invariants(unittest.TestCase):
     def tearDown(self):
         self.lab.cleanup()
 
-    def check(self, after, reg_after=None, harness=()):
-        invariants.check_invariants(self.before, after, self.reg, reg_after or self.reg, [DESKTOP], harness)
+    def check(self, after, reg_after=None, harness=(), killed=False):
+        invariants.check_invariants(self.before, after, self.reg, reg_after or self.reg, [DESKTOP], harness, killed)
 
     def test_installed_trees_desktop_names_and_wine_own_keys_pass(self):
         after = dict(self.before)
@@ -38,6 +38,25 @@ class Invariants(unittest.TestCase):
                             ('windows/x.dll', ('system file', 9, 2, 3)), ('users/u/Orvo Tool.lnk', ('file', 1, 'x', True))]:
             with self.subTest(path=path), self.assertRaises(AssertionError):
                 self.check(dict(self.before, **{path: value}))
+
+    def test_only_a_killed_run_leaves_temporary_names_and_only_of_planned_names(self):
+        new = ('file', 1, 'n', True)
+        for path, killed, passes in [('Orvo_Tool/Orvo Tool.exe.setup-new', False, False),
+                                     (f'{DESKTOP}/Orvo Tool.lnk.setup-new', False, False),
+                                     ('Orvo_Tool/Orvo Tool.exe.setup-new', True, True),
+                                     (f'{DESKTOP}/Orvo Tool.lnk.setup-new', True, True),
+                                     ('Orvo_Tool/Orvo Tool.exe.setup-new:Zone.Identifier', True, True),
+                                     ('Orvo_Tool/version.dll.setup-new', True, False),
+                                     ('Orvo_Tool/version.dll', False, False)]:
+            with self.subTest(path=path, killed=killed):
+                if passes:
+                    self.check(dict(self.before, **{path: new}), killed=killed)
+                else:
+                    with self.assertRaises(AssertionError):
+                        self.check(dict(self.before, **{path: new}), killed=killed)
+        leftover = 'Orvo_Tool Data/DBZ/QKV.txt.setup-new'
+        self.before[leftover] = new
+        self.check({k: v for k, v in self.before.items() if k != leftover})  # a leftover removed
 
     def test_a_kept_file_that_changes_or_vanishes_fails(self):
         for after in ({'Orvo_Tool Data/DBZ/Power.txt': ('file', 5, 'bb', True)}, {}):

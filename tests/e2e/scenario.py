@@ -71,15 +71,20 @@ class Scenario:
     def desktop(self):
         return self.drive_c / 'users' / pwd.getpwuid(os.getuid()).pw_name / 'Desktop'
 
+    def probe(self, report, timeout=60, exe=None, shots='shot'):
+        """boxprobe's command line for one run; the report and the pictures are
+        the harness's, kept on the host through Z:."""
+        return [loader(), str(windows_build() / 'boxprobe.exe'), '--report', z_path(report),
+                '--exe', self.win(exe or self.dist / self.exe_name), '--cwd', self.win(self.cwd or self.dist),
+                '--shots', z_path(self.root / shots), '--timeout', str(timeout)]
+
     def run(self, show=None, hold=None, unprivileged=False, timeout=60, reg_desktop=None, exe=None, quiet=False,
-            trace_registry=False, native_dlls=(), check=True):
-        """Runs the installer through boxprobe; returns the Report (with Wine's
-        registry trace in .trace when asked for)."""
-        # The report and the pictures are the harness's, kept on the host through Z:.
+            trace_registry=False, native_dlls=(), check=True, wrap=()):
+        """Runs the installer through boxprobe (inside `wrap`, a command that
+        runs the rest); returns the Report (with Wine's registry trace in
+        .trace when asked for)."""
         report = self.root / 'report.txt'
-        cmd = [loader(), str(windows_build() / 'boxprobe.exe'), '--report', z_path(report),
-               '--exe', self.win(exe or self.dist / self.exe_name), '--cwd', self.win(self.cwd or self.dist),
-               '--shots', z_path(self.root / 'shot'), '--timeout', str(timeout)]
+        cmd = self.probe(report, timeout, exe)
         if show:
             cmd += ['--show', show]
         if hold:
@@ -91,6 +96,7 @@ class Scenario:
             cmd += ['--reg-desktop', reg_desktop]
         if unprivileged:
             cmd = NO_DAC_OVERRIDE + cmd
+        cmd = list(wrap) + cmd
         before, reg_before = (snapshot(self.drive_c), registry(self.prefix)) if check else (None, None)
         env = dict(self.env)
         if trace_registry:
@@ -101,7 +107,7 @@ class Scenario:
         try:
             proc = subprocess.run(cmd, env=env, timeout=timeout + 60, capture_output=True)
         finally:
-            subprocess.run([wineserver(), '-k'], env=self.env, timeout=60)
+            self.stop_wine()
         self.seconds = time.time() - t0
         if proc.returncode != 0 or not report.exists():
             raise AssertionError(f'boxprobe failed ({proc.returncode}): {proc.stderr.decode(errors="replace")}')
@@ -113,6 +119,67 @@ class Scenario:
             if box.get('shot'):
                 print(f'screenshot: {self.root / Path(box["shot"].replace(chr(92), "/")).name}')
         return result
+
+
+    def stop_wine(self):
+        """Ends every process of the prefix and waits for its server to go, so
+        that the next run starts one of its own (in its own mount namespace)."""
+        subprocess.run([wineserver(), '-k'], env=self.env, timeout=60)
+        subprocess.run([wineserver(), '-w'], env=self.env, timeout=60)
+
+    def start(self, report, timeout=60):
+        """A run in the background, with what it will be checked against."""
+        return (subprocess.Popen(self.probe(report, timeout, shots=report.stem), env=self.env, stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.PIPE), report)
+
+    def finish(self, started, before, reg_before):
+        proc, report = started
+        _, err = proc.communicate(timeout=180)
+        if proc.returncode != 0 or not report.exists():
+            raise AssertionError(f'boxprobe failed ({proc.returncode}): {err.decode(errors="replace")}')
+        result = Report(report.read_text(encoding='utf-8'))
+        self.check_run(result, before, reg_before, False)
+        return result
+
+    def run_killed(self, until, timeout=60):
+        """Starts the installer and kills its process (SIGKILL: no box, no exit
+        status) as soon as `until()` holds; the trees may then hold planned
+        names and their temporary names only. Returns whether `until()` held
+        before the run ended by itself."""
+        before, reg_before = snapshot(self.drive_c), registry(self.prefix)
+        proc, _ = self.start(self.root / 'killed.txt', timeout)
+        caught = False
+        try:
+            deadline = time.time() + timeout
+            while proc.poll() is None and time.time() < deadline and not caught:
+                caught = until()
+                if not caught:
+                    time.sleep(0.002)
+            if caught:
+                for pid in self.setup_pids():
+                    os.kill(pid, 9)
+        finally:
+            self.stop_wine()
+            proc.wait(timeout=60)
+        desktops = [str(d.relative_to(self.drive_c)) for d in self.desktops]
+        check_invariants(before, snapshot(self.drive_c), reg_before, registry(self.prefix), desktops, killed=True)
+        return caught
+
+    def setup_pids(self):
+        """The installer's host processes: started by name from this scenario's distribution folder."""
+        pids = []
+        for proc in Path('/proc').iterdir():
+            try:
+                if (proc.name.isdigit() and self.exe_name.encode() in (proc / 'cmdline').read_bytes()
+                        and Path(os.readlink(proc / 'cwd')) == Path(self.cwd or self.dist)):
+                    pids.append(int(proc.name))
+            except OSError:
+                continue
+        return pids
+
+
+class Skip(Exception):
+    """A scenario this host cannot stage, with the reason."""
 
 
 def measure_registry_baseline(template):
@@ -149,6 +216,9 @@ def boot_template():
     """The template prefix, and what Wine changes in its registry by itself."""
     measure_registry_baseline(boot_prefix())
 
+
+# The exit status of a skipped scenario, as CTest is told.
+SKIPPED = 77
 
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_QWORD = 1, 2, 3, 4, 7, 11
 
@@ -208,7 +278,12 @@ class Scenarios:
             return 2
         t0 = time.time()
         s = Scenario(argv[1])
-        self.table[argv[1]](s)
+        try:
+            self.table[argv[1]](s)
+        except Skip as skip:
+            shutil.rmtree(s.prefix)
+            print(f'{argv[1]}: skipped: {skip}')
+            return SKIPPED
         # Kept only when the scenario fails, for a look at what went wrong.
         shutil.rmtree(s.prefix)
         print(f'{argv[1]}: passed under Wine ({arch()}) in {time.time() - t0:.1f} s')

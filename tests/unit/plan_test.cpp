@@ -150,97 +150,6 @@ TEST(PlanRunner, RunsTheSequenceStepsInOrderAndCountsWithoutGlobalState) {
     EXPECT_FALSE(sequence.report.noSourceFound);
 }
 
-// File operations as Windows documents them, in memory, for two rules Wine
-// does not follow: the read-only attribute covers every stream of a file, so
-// a read-only file's zone mark cannot be deleted; and a file deleted while
-// another process holds it with delete sharing stays listed until it lets go.
-class DocumentedFiles final : public FileSystem {
-public:
-    struct File {
-        bool readOnly = false, zoneMark = false, heldWithDeleteSharing = false;
-    };
-    std::map<std::wstring, File> files;
-    std::set<std::wstring> folders, deletePending;
-
-    bool FileExists(const std::wstring& path) override { return files.count(path) || deletePending.count(path); }
-    bool DirectoryExists(const std::wstring& path) override { return folders.count(path) > 0; }
-    bool CreateDir(const std::wstring& path) override { return folders.insert(path).second || Fail(183); }
-    bool RemoveFile(const std::wstring& path) override {
-        if (deletePending.count(path)) return Fail(fileops::kErrorAccessDenied);
-        const auto it = files.find(path);
-        if (it == files.end()) return Fail(fileops::kErrorFileNotFound);
-        if (it->second.readOnly) return Fail(fileops::kErrorAccessDenied);
-        if (it->second.heldWithDeleteSharing) deletePending.insert(path);
-        files.erase(it);
-        return true;
-    }
-    bool CopyOver(const std::wstring& source, const std::wstring& target) override {
-        const auto from = files.find(source);
-        if (from == files.end()) return Fail(fileops::kErrorFileNotFound);
-        const auto to = files.find(target);
-        if (deletePending.count(target) || (to != files.end() && to->second.readOnly))
-            return Fail(fileops::kErrorAccessDenied);
-        files[target] = {from->second.readOnly, from->second.zoneMark, false};  // attributes and streams travel
-        return true;
-    }
-    bool OpensForReading(const std::wstring& path) override { return files.count(path) > 0; }
-    bool MakeWritable(const std::wstring& path) override {
-        const auto it = files.find(path);
-        if (it == files.end()) return Fail(fileops::kErrorFileNotFound);
-        it->second.readOnly = false;
-        return true;
-    }
-    bool DropZoneMark(const std::wstring& path) override {
-        const auto it = files.find(path);
-        if (it == files.end() || !it->second.zoneMark) return true;
-        if (it->second.readOnly) return Fail(fileops::kErrorAccessDenied);
-        it->second.zoneMark = false;
-        return true;
-    }
-    std::uint32_t LastError() override { return lastError_; }
-    void LetGo() { deletePending.clear(); }  // the other process closes its handle
-
-private:
-    bool Fail(std::uint32_t error) {
-        lastError_ = error;
-        return false;
-    }
-    std::uint32_t lastError_ = 0;
-};
-
-// A distribution extracted from a download on read-only media, and an older
-// list that an indexer holds: both installations complete, twice.
-TEST(PlanRunner, FollowsWindowsRulesForMarkedReadOnlySourcesAndHeldNames) {
-    const struct {
-        const char* what;
-        DocumentedFiles::File sources, rakoviny;
-    } cases[] = {
-        {"read-only sources with a zone mark", {true, true, false}, {}},
-        {"Rakoviny.txt held with delete sharing", {}, {false, false, true}},
-    };
-    const std::wstring rakoviny = L"C:\\Orvo_Tool Data\\DBZ\\Rakoviny.txt";
-    for (const auto& c : cases) {
-        Sandbox box;
-        Recorder sequence(box);
-        DocumentedFiles files;
-        for (const Step& step : InstallPlan())
-            if (step.source) files.files[step.source] = c.sources;
-        PlanRunner runner(files);
-        for (const char* run : {"installation", "upgrade"}) {
-            files.files[rakoviny] = c.rakoviny;
-            runner.Reset();
-            EXPECT_NO_THROW(runner.Run(InstallPlan(), sequence)) << c.what << ", " << run;
-            EXPECT_EQ(runner.Report().failures, 0) << c.what << ", " << run;
-            for (const Step& step : InstallPlan()) {
-                if (!step.source) continue;
-                const DocumentedFiles::File& installed = files.files.at(step.target);
-                EXPECT_FALSE(installed.readOnly || installed.zoneMark) << c.what << ", " << run;
-            }
-            files.LetGo();
-        }
-    }
-}
-
 // The first line names the target; the second names the source only when it
 // was missing, and a code of 0 is no reason to show.
 TEST(IncompleteMessage, NamesTheSideThatFailedAndNoReasonWithoutACode) {
@@ -418,6 +327,25 @@ TEST_F(Installation, FoldersInTheWayAndAMissingDataFolderAreReported) {
         EXPECT_EQ(::Setup(), 1) << c.what;
         EXPECT_EQ(console.Err(), std::string("unit_tests\nInstallation incomplete: ") + c.message + "\n[OK]\n")
             << c.what;
+    }
+}
+
+// Whatever the umask, others may read and run the program folder and not
+// change it; the data folders stay as the umask makes them.
+TEST(ProgramFolder, IsReadableButNotWritableByOthersWhateverTheUmask) {
+    for (const mode_t umask : {0000, 0077}) {
+        Sandbox box;
+        ConsoleCapture console;
+        WriteDistribution(1);
+        const mode_t old = ::umask(umask);
+        const int exit = ::Setup();
+        ::umask(old);
+        ASSERT_EQ(exit, 0) << console.Err();
+        struct stat program, data;
+        ASSERT_EQ(::stat(box.C("Orvo_Tool").c_str(), &program), 0);
+        ASSERT_EQ(::stat(box.C("Orvo_Tool Data/DBZ").c_str(), &data), 0);
+        EXPECT_EQ(program.st_mode & 0777, 0755u) << "umask " << umask;
+        EXPECT_EQ(data.st_mode & 0777, 0777u & ~umask) << "umask " << umask;
     }
 }
 

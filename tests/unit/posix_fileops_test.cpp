@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "app/PlanRunner.h"
 #include "platform/fileops.h"
 #include "platform/posix/paths.h"
 #include "tests/unit/test_support.h"
@@ -36,6 +40,56 @@ TEST_F(PosixFileOps, CopyCarriesTimeAndMode) {
     ASSERT_EQ(::stat(P("dst").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+}
+
+// A run killed at a known byte of the copy (the file size limit's signal):
+// the file it replaces is whole, and the rerun publishes the new one.
+TEST_F(PosixFileOps, AKilledCopyLeavesTheOldFileAndTheRerunReplacesIt) {
+    struct NoSequence final : SequenceSteps {
+        void ReadLanguage() override {}
+        void DetectOutcome() override {}
+        void ClickRegister() override {}
+        void ReportIncomplete(const FailureReport&) override {}
+        void ShowCompletion() override {}
+        void Terminate() override {}
+        std::wstring DesktopPath(const std::wstring& name) override { return name; }
+        int Language() const override { return 0; }
+    } sequence;
+    const std::string big(1 << 20, 'n');
+    WriteFile(P("new"), big);
+    WriteFile(P("program"), "the previous program");
+    const std::wstring source = WP("new"), target = WP("program");
+    const Plan plan = {{Op::Copy, source.c_str(), target.c_str()}};
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        const struct rlimit limit = {65536, 65536};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        PlanRunner().Run(plan, sequence);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "status " << status;
+    EXPECT_EQ(ReadFile(P("program")), "the previous program");
+    EXPECT_EQ(ReadFile(P("program.setup-new")).size(), 65536u);
+    PlanRunner rerun;
+    rerun.Run(plan, sequence);
+    EXPECT_EQ(rerun.Report().failures, 0);
+    EXPECT_EQ(ReadFile(P("program")), big);
+    EXPECT_FALSE(Exists(P("program.setup-new")));
+}
+
+// A source that ends before its size (sysfs reports a page for a few bytes,
+// as a file rewritten during the copy ends early) is a failed copy, the
+// source's: never a shortened file reported as done.
+TEST_F(PosixFileOps, ASourceThatEndsBeforeItsSizeFailsTheCopy) {
+    const std::string source = "/sys/devices/system/cpu/online";
+    struct stat st;
+    if (::stat(source.c_str(), &st) != 0 || st.st_size <= static_cast<off_t>(ReadFile(source).size()))
+        GTEST_SKIP() << source << " is not here or is not shorter than its size";
+    EXPECT_FALSE(CopyFileW(W(source), WP("dst"), false));
+    EXPECT_TRUE(fileops::IsReadFault(fileops::LastError()));
 }
 
 TEST(PathMapping, DriveCIsTheWinePrefixAndBackslashesAreSeparators) {

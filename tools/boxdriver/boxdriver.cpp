@@ -147,9 +147,10 @@ Seen Describe(const char* kind, HWND hwnd, bool accessible) {
     s.kind = kind;
     s.cls = ClassOf(hwnd);
     s.caption = TextOf(hwnd);
-    RECT client{};
+    RECT client{}, outer{};
     ::GetClientRect(hwnd, &client);
-    ::GetWindowRect(hwnd, &s.outer);
+    ::GetWindowRect(hwnd, &outer);
+    s.outer = {outer.left, outer.top, outer.right, outer.bottom};
     s.client = {client.right, client.bottom};
     s.zoomed = ::IsZoomed(hwnd) != FALSE;
     s.dpi = DpiOf(hwnd);
@@ -164,7 +165,7 @@ Seen Describe(const char* kind, HWND hwnd, bool accessible) {
 
 bool PressOk(HWND box) {
     for (const Child& c : ChildrenOf(box))
-        if (c.control.id == IDOK && _wcsicmp(c.control.cls.c_str(), L"Button") == 0) {
+        if (c.control.id == kOkId && _wcsicmp(c.control.cls.c_str(), L"Button") == 0) {
             ::PostMessageW(c.hwnd, BM_CLICK, 0, 0);
             return true;
         }
@@ -247,7 +248,7 @@ void Session::Start() {
     si.wShowWindow = static_cast<WORD>(o_.show);
     PROCESS_INFORMATION pi{};
     start_ = ::GetTickCount();
-    std::wstring cmd = L"\"" + o_.exe + L"\"";
+    std::wstring cmd = L"\"" + o_.exe + L"\"" + (o_.args.empty() ? L"" : L" " + o_.args);
     if (!::CreateProcessW(o_.exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
                           o_.cwd.empty() ? nullptr : o_.cwd.c_str(), &si, &pi)) {
         run_.error = L"CreateProcess failed " + std::to_wstring(::GetLastError());

@@ -11,49 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "tools/boxdriver/seen.h"
+
 namespace boxdriver {
-
-struct Control {
-    std::wstring cls, text;
-    int id = 0;
-    bool visible = false;
-    std::string icon;  // for an icon control: stop, warning, information, question, other or none
-};
-
-// A window as it was when first seen.
-struct Seen {
-    std::string kind;  // "box", "window" (left open after a box) or "window-before-box"
-    std::wstring cls, caption;
-    RECT outer{};
-    SIZE client{};
-    bool zoomed = false;
-    UINT dpi = 96;
-    std::vector<Control> children;
-    // Through accessibility (MSAA): the static texts and push buttons the
-    // window exposes. Read only for boxes, whose text a task dialog on
-    // Windows draws itself, with no control to read it from.
-    std::vector<std::wstring> accessibleTexts, accessibleButtons;
-    bool accessibleRead = false;
-    long accessibleStatus = 0;  // the HRESULT of AccessibleObjectFromWindow
-    std::wstring shot;  // the PNG written, or empty
-    DWORD seenMs = 0;   // from the start of the program
-    bool okPressed = false;
-};
 
 struct Options {
     std::wstring exe, cwd;
+    std::wstring args;  // after the quoted program name
     std::wstring shotPrefix;  // pictures go to PREFIX-N-KIND.png; none when empty
     int show = SW_SHOWNORMAL;
     DWORD timeoutMs = 30000;
     bool readAccessible = false;               // read boxes through MSAA too
     const std::atomic<bool>* abort = nullptr;  // set from elsewhere: end the program and return
-};
-
-struct Run {
-    std::vector<Seen> seen;
-    bool timedOut = false, aborted = false;
-    DWORD exitCode = 0;
-    std::wstring error;  // the program could not be started
 };
 
 Run Drive(const Options& options);
@@ -67,8 +36,5 @@ bool StartDesktop();
 
 // The screen rectangle of a window as a PNG file.
 bool Screenshot(HWND hwnd, const std::wstring& path);
-
-// A message box (MessageBoxW) carries its text in a static control with this id.
-constexpr int kMessageBoxTextId = 0xFFFF;
 
 }  // namespace boxdriver

@@ -1,5 +1,4 @@
-// One scenario's account (what failed, what could not be checked) and the
-// kit's state shared by the scenarios.
+// The kit's state shared by the scenarios, and what they throw.
 #pragma once
 
 #include <atomic>
@@ -8,7 +7,9 @@
 
 #include "tools/boxdriver/boxdriver.h"
 #include "tools/setup_check/machine.h"
+#include "tools/setup_check/outcome.h"
 #include "tools/setup_check/plan.h"
+#include "tools/setup_check/reading.h"
 
 namespace kit {
 
@@ -20,31 +21,20 @@ struct Broken {
 struct Skip {
     std::string why;
 };
+// Thrown by a scenario the kit could not perform here, with the reason.
+struct CannotCheck {
+    std::string why;
+};
 // Ctrl+C or a closed console: stop after cleaning up.
 struct Interrupted {};
-
-class Check {
-public:
-    void Expect(bool ok, const std::string& what) {
-        if (!ok) failures_.push_back(what);
-    }
-    void Equal(const std::wstring& got, const std::wstring& wanted, const std::string& what);
-    void NotChecked(const std::string& what) { notChecked_.push_back(what); }
-    void Note(const std::string& what) { notes_.push_back(what); }  // shown in the scenario's line
-    const std::vector<std::string>& failures() const { return failures_; }
-    const std::vector<std::string>& notChecked() const { return notChecked_; }
-    const std::vector<std::string>& notes() const { return notes_; }
-
-private:
-    std::vector<std::string> failures_, notChecked_, notes_;
-};
 
 struct Kit {
     std::wstring source;    // the distribution under check, never changed
     std::wstring home;      // report, pictures and work folder
-    std::wstring work, dist, pictures, saveFile;
+    std::wstring work, dist, pictures;
     std::wstring desktop;   // the user's desktop folder
     const Plan& plan = ExpectedPlan();
+    Readable readable;  // what the self-test showed the kit can read of a box here
     std::atomic<bool> interrupted{false};
     // Set by the running scenario.
     std::string scenario;
@@ -61,16 +51,16 @@ std::wstring Format(const std::wstring& pattern, const std::wstring& first, cons
 // A box's final period, as the product's boxes add it.
 std::wstring WithFinalPeriod(std::wstring text);
 
+// Shows the kit's own boxes (the --own-boxes child) and reads them as it reads
+// Setup's; what it could read goes to the report.
+Readable SelfTest(Kit& kit, std::vector<std::string>& report);
+// The child's side: the task dialog and the message box the self-test reads.
+int ShowOwnBoxes();
+
 // The distribution copied afresh into the work folder with this language file.
 void PrepareDistribution(Kit& kit, int language);
 // Starts a Setup.exe of the work copy (in `cwd`, else its own folder) through
 // the box driver; every window it showed goes into the report.
 boxdriver::Run RunSetup(Kit& kit, const std::wstring& exeName = L"Setup.exe", const std::wstring& cwd = L"");
-
-// One completion box (task dialog, no icon, one OK button), nothing left open, exit 0.
-void ExpectCompletion(Check& check, const boxdriver::Run& run, const std::wstring& text,
-                      const std::wstring& caption = L"Setup");
-// One error box (stop icon, one OK), then the empty main window stays; exit 1. The window, or null.
-const boxdriver::Seen* ExpectError(Check& check, const boxdriver::Run& run, const std::wstring& text);
 
 }  // namespace kit

@@ -30,25 +30,11 @@ void ForEachEntry(const std::wstring& folder, Visit visit) {
     } while (::FindNextFileW(find.get(), &data));
 }
 
-std::string Hex(const std::vector<BYTE>& data) {
-    std::string out;
-    char two[3];
-    for (BYTE b : data) std::snprintf(two, sizeof two, "%02x", b), out += two;
-    return out;
-}
+const wchar_t kRunOnce[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 
-std::vector<BYTE> Unhex(const std::string& hex) {
-    std::vector<BYTE> out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<BYTE>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
-    return out;
-}
-
-// The value a scenario replaced, for the Ctrl+C handler's thread too.
+// Save and restore run on the main thread and on the console's handler thread.
 SRWLOCK g_lock = SRWLOCK_INIT;
-bool g_replaced = false;
-RegValue g_original;
-std::wstring g_saveFile;
+Restored g_last;  // the last restore that found a save, until taken
 
 class Locked {
 public:
@@ -58,35 +44,86 @@ public:
     Locked& operator=(const Locked&) = delete;
 };
 
-// Written through to the disk before the value changes: it must outlive a kill.
-bool SaveValue(const std::wstring& file, const RegValue& v) {
-    const std::string text = "setup-check keeps the Desktop value here while a scenario has replaced it\r\nexists=" +
-                             std::to_string(v.exists ? 1 : 0) + "\r\ntype=" + std::to_string(v.type) +
-                             "\r\ndata=" + Hex(v.data) + "\r\n";
-    win32::UniqueFile f(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
-    DWORD written = 0;
-    return f && ::WriteFile(f.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-           written == text.size() && ::FlushFileBuffers(f.get());
+const wchar_t* KeyOf(Place place) {
+    switch (place) {
+    case Place::kShellFolders: return kShellFolders;
+    case Place::kKitKey: return kKitKeyName;
+    case Place::kRunOnce: return kRunOnce;
+    }
+    return L"";
 }
 
-bool LoadValue(const std::wstring& file, RegValue& v) {
-    std::string text;
-    if (!ReadFile(file, text)) return false;
-    auto field = [&text](const char* name) {
-        const std::string key = std::string("\n") + name + "=";
-        const auto at = text.find(key);
-        if (at == std::string::npos) return std::string("?");
-        const auto from = at + key.size();
-        return text.substr(from, text.find_first_of("\r\n", from) - from);
-    };
-    const std::string exists = field("exists"), type = field("type"), data = field("data");
-    if (exists == "?" || type == "?" || data == "?") return false;
-    v.exists = exists == "1";
-    v.type = static_cast<DWORD>(std::strtoul(type.c_str(), nullptr, 10));
-    v.data = Unhex(data);
-    return true;
+win32::UniqueKey OpenKey(Place place, REGSAM access) {
+    HKEY raw = nullptr;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, KeyOf(place), 0, access, &raw) != ERROR_SUCCESS) raw = nullptr;
+    return win32::UniqueKey(raw);
 }
+
+// HKCU as the save needs it. Only the kit's key and RunOnce are made when
+// missing; Shell Folders is only ever opened.
+class UserRegistry : public Registry {
+public:
+    RegValue Read(Place place, const std::wstring& name) override {
+        const win32::UniqueKey key = OpenKey(place, KEY_QUERY_VALUE);
+        RegValue v;
+        for (int attempt = 0; key && attempt < 4; ++attempt) {
+            DWORD type = REG_NONE, size = 0;
+            if (::RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return {};
+            v.data.assign(size, 0);
+            const LSTATUS rc = ::RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, v.data.data(), &size);
+            if (rc == ERROR_SUCCESS) {
+                v.data.resize(size);
+                v.type = type;
+                v.exists = true;
+                return v;
+            }
+            if (rc != ERROR_MORE_DATA) return {};
+        }
+        return {};
+    }
+
+    bool Write(Place place, const std::wstring& name, const RegValue& value) override {
+        if (!value.exists) {
+            const win32::UniqueKey key = OpenKey(place, KEY_SET_VALUE);
+            if (!key) return !Exists(place);
+            const LSTATUS rc = ::RegDeleteValueW(key.get(), name.c_str());
+            return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
+        }
+        HKEY raw = nullptr;
+        const LSTATUS opened =
+            place == Place::kShellFolders
+                ? ::RegOpenKeyExW(HKEY_CURRENT_USER, KeyOf(place), 0, KEY_SET_VALUE, &raw)
+                : ::RegCreateKeyExW(HKEY_CURRENT_USER, KeyOf(place), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw, nullptr);
+        if (opened != ERROR_SUCCESS) return false;
+        const win32::UniqueKey key(raw);
+        return ::RegSetValueExW(key.get(), name.c_str(), 0, value.type, value.data.empty() ? nullptr : value.data.data(),
+                                static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
+    }
+
+    bool Flush(Place place) override {
+        const win32::UniqueKey key = OpenKey(place, KEY_QUERY_VALUE);
+        return key && ::RegFlushKey(key.get()) == ERROR_SUCCESS;
+    }
+
+    bool KeyExists(Place place) override { return Exists(place); }
+
+    void RemoveKeyIfEmpty(Place place) override {
+        const win32::UniqueKey key = OpenKey(place, KEY_QUERY_VALUE);
+        DWORD subkeys = 1, values = 1;
+        if (key && ::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                                      nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+            subkeys == 0 && values == 0)
+            ::RegDeleteKeyW(HKEY_CURRENT_USER, KeyOf(place));
+    }
+
+private:
+    static bool Exists(Place place) {
+        HKEY raw = nullptr;
+        const LSTATUS rc = ::RegOpenKeyExW(HKEY_CURRENT_USER, KeyOf(place), 0, KEY_QUERY_VALUE, &raw);
+        win32::UniqueKey key(rc == ERROR_SUCCESS ? raw : nullptr);
+        return rc != ERROR_FILE_NOT_FOUND;
+    }
+};
 
 template <typename Fn>
 Fn Export(const wchar_t* module, const char* name) {
@@ -170,6 +207,51 @@ std::string Dpi() {
            std::to_string(logical * 100 / 96) + " %)";
 }
 
+win32::UniqueHandle OwnToken() {
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) raw = nullptr;
+    return win32::UniqueHandle(raw);
+}
+
+template <typename T>
+std::vector<BYTE> TokenInfo(TOKEN_INFORMATION_CLASS what) {
+    const win32::UniqueHandle token = OwnToken();
+    DWORD size = 0;
+    if (!token) return {};
+    ::GetTokenInformation(token.get(), what, nullptr, 0, &size);
+    std::vector<BYTE> info(size < sizeof(T) ? sizeof(T) : size);
+    if (!::GetTokenInformation(token.get(), what, info.data(), static_cast<DWORD>(info.size()), &size)) return {};
+    return info;
+}
+
+std::string UserName() {
+    const auto info = TokenInfo<TOKEN_USER>(TokenUser);
+    if (info.empty()) return "unknown (error " + std::to_string(::GetLastError()) + ")";
+    wchar_t name[256] = L"", domain[256] = L"";
+    DWORD nameSize = 256, domainSize = 256;
+    SID_NAME_USE use;
+    if (!::LookupAccountSidW(nullptr, reinterpret_cast<const TOKEN_USER*>(info.data())->User.Sid, name, &nameSize,
+                             domain, &domainSize, &use))
+        return "unknown (error " + std::to_string(::GetLastError()) + ")";
+    return Narrow(std::wstring(domain) + L"\\" + name);
+}
+
+std::string IntegrityLevel() {
+    const auto info = TokenInfo<TOKEN_MANDATORY_LABEL>(TokenIntegrityLevel);
+    if (info.empty()) return "unknown";
+    PSID sid = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(info.data())->Label.Sid;
+    const DWORD rid = *::GetSidSubAuthority(sid, *::GetSidSubAuthorityCount(sid) - 1);
+    const char* name = rid >= SECURITY_MANDATORY_SYSTEM_RID       ? "system"
+                       : rid >= SECURITY_MANDATORY_HIGH_RID        ? "high"
+                       : rid >= SECURITY_MANDATORY_MEDIUM_RID + 0x100 ? "medium plus"
+                       : rid >= SECURITY_MANDATORY_MEDIUM_RID      ? "medium"
+                       : rid >= SECURITY_MANDATORY_LOW_RID         ? "low"
+                                                                   : "untrusted";
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%04lx", static_cast<unsigned long>(rid));
+    return std::string(name) + " (" + hex + ")";
+}
+
 }  // namespace
 
 std::wstring Join(const std::wstring& folder, const std::wstring& name) {
@@ -189,10 +271,14 @@ std::wstring CurrentFolder() {
     return std::wstring(buf, n < 32768 ? n : 0);
 }
 
-std::wstring ModuleFolder() {
+std::wstring ModulePath() {
     wchar_t buf[32768];
     const DWORD n = ::GetModuleFileNameW(nullptr, buf, 32768);
-    std::wstring path(buf, n < 32768 ? n : 0);
+    return std::wstring(buf, n < 32768 ? n : 0);
+}
+
+std::wstring ModuleFolder() {
+    const std::wstring path = ModulePath();
     return path.substr(0, path.find_last_of(L'\\'));
 }
 
@@ -266,100 +352,50 @@ std::vector<std::wstring> ListTree(const std::wstring& root) {
     return out;
 }
 
-RegValue ReadDesktopValue() {
-    RegValue v;
-    HKEY raw = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kShellFolders, 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS) return v;
-    win32::UniqueKey key(raw);
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        DWORD size = 0;
-        if (::RegQueryValueExW(key.get(), L"Desktop", nullptr, &v.type, nullptr, &size) != ERROR_SUCCESS) return {};
-        v.data.assign(size, 0);
-        const LSTATUS rc = ::RegQueryValueExW(key.get(), L"Desktop", nullptr, &v.type, v.data.data(), &size);
-        if (rc == ERROR_SUCCESS) {
-            v.data.resize(size);
-            v.exists = true;
-            return v;
-        }
-        if (rc != ERROR_MORE_DATA) return {};
-    }
-    return {};
-}
-
-bool WriteDesktopValue(const RegValue& value) {
-    HKEY raw = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kShellFolders, 0, KEY_SET_VALUE, &raw) != ERROR_SUCCESS) return false;
-    win32::UniqueKey key(raw);
-    if (!value.exists) {
-        const LSTATUS rc = ::RegDeleteValueW(key.get(), L"Desktop");
-        return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
-    }
-    return ::RegSetValueExW(key.get(), L"Desktop", 0, value.type, value.data.empty() ? nullptr : value.data.data(),
-                            static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
-}
-
-RegValue TextValue(DWORD type, const std::wstring& text) {
-    RegValue v;
-    v.exists = true;
-    v.type = type;
-    const auto* bytes = reinterpret_cast<const BYTE*>(text.c_str());
-    v.data.assign(bytes, bytes + (text.size() + 1) * sizeof(wchar_t));
-    return v;
-}
+RegValue ReadDesktopValue() { return UserRegistry().Read(Place::kShellFolders, L"Desktop"); }
 
 std::wstring FolderOf(const RegValue& value) {
     if (!value.exists || (value.type != REG_SZ && value.type != REG_EXPAND_SZ)) return L"";
-    std::wstring text(value.data.size() / sizeof(wchar_t), L'\0');
-    if (!text.empty()) std::memcpy(&text[0], value.data.data(), text.size() * sizeof(wchar_t));
-    text = text.substr(0, text.find(L'\0'));
+    const std::wstring text = TextOf(value);
     if (value.type != REG_EXPAND_SZ) return text;
     wchar_t buf[32768];
     const DWORD n = ::ExpandEnvironmentStringsW(text.c_str(), buf, 32768);
     return n > 0 && n <= 32768 ? std::wstring(buf) : L"";
 }
 
-std::wstring Describe(const RegValue& value) {
-    if (!value.exists) return L"(no value)";
-    const wchar_t* type = value.type == REG_SZ ? L"REG_SZ" : value.type == REG_EXPAND_SZ ? L"REG_EXPAND_SZ" : L"type ";
-    std::wstring text(value.data.size() / sizeof(wchar_t), L'\0');
-    if (!text.empty()) std::memcpy(&text[0], value.data.data(), text.size() * sizeof(wchar_t));
-    return std::wstring(type) + (value.type > REG_EXPAND_SZ ? std::to_wstring(value.type) : L"") + L" \"" +
-           text.substr(0, text.find(L'\0')) + L"\"";
-}
-
-DesktopOverride::DesktopOverride(const std::wstring& saveFile, const RegValue& value) {
+DesktopOverride::DesktopOverride(const RegValue& value) {
+    UserRegistry registry;
     Locked lock;
-    const RegValue original = ReadDesktopValue();
-    if (!SaveValue(saveFile, original)) {
-        error_ = L"cannot save the Desktop value to " + saveFile + L" before changing it";
-        return;
-    }
-    g_replaced = true;
-    g_original = original;
-    g_saveFile = saveFile;
-    if (!WriteDesktopValue(value)) error_ = L"cannot set the Desktop value";
+    error_ = SaveAndReplace(registry, value, L"\"" + ModulePath() + L"\" --restore-desktop");
 }
 
 DesktopOverride::~DesktopOverride() { RestoreDesktopNow(); }
 
-void RestoreDesktopNow() {
+Restored RestoreDesktopNow() {
+    UserRegistry registry;
     Locked lock;
-    if (!g_replaced) return;
-    if (WriteDesktopValue(g_original) && ReadDesktopValue() == g_original) {
-        ::DeleteFileW(g_saveFile.c_str());
-        g_replaced = false;
-    }
+    const Restored r = RestoreSaved(registry);
+    if (r.what != Restored::kNothingSaved) g_last = r;
+    return r;
 }
 
-std::wstring RestoreFromSaveFile(const std::wstring& saveFile) {
-    if (!Exists(saveFile)) return L"";
-    RegValue saved;
-    if (!LoadValue(saveFile, saved))
-        return L"cannot read " + saveFile + L"; set the Desktop value by hand and delete that file";
-    if (!WriteDesktopValue(saved) || !(ReadDesktopValue() == saved))
-        return L"cannot restore the Desktop value from " + saveFile;
-    ::DeleteFileW(saveFile.c_str());
-    return L"restored the Desktop value an earlier, interrupted run had replaced: " + Describe(saved);
+Restored TakeLastRestore() {
+    Locked lock;
+    Restored r = g_last;
+    g_last = Restored{};
+    return r;
+}
+
+OneKitAtATime::OneKitAtATime() {
+    // In the Global namespace, which any user may create in: one kit per
+    // machine, whoever runs it. A mutex another user made refuses us access.
+    mutex_.reset(::CreateMutexW(nullptr, FALSE, L"Global\\setup-check"));
+    alone_ = mutex_ && ::GetLastError() != ERROR_ALREADY_EXISTS;
+}
+
+bool Elevated() {
+    const auto info = TokenInfo<TOKEN_ELEVATION>(TokenElevation);
+    return !info.empty() && reinterpret_cast<const TOKEN_ELEVATION*>(info.data())->TokenIsElevated != 0;
 }
 
 bool UnderWine() { return Export<void*>(L"ntdll.dll", "wine_get_version") != nullptr; }
@@ -380,6 +416,8 @@ std::vector<std::string> SystemFacts(const std::wstring& desktop) {
     if (auto wine = Export<WineVersionFn>(L"ntdll.dll", "wine_get_version"))
         facts.push_back(std::string("Wine: ") + wine() + " (not Windows: the version above is what Wine reports)");
     facts.push_back("Architecture: " + Architecture());
+    facts.push_back("User: " + UserName() + "; " + (Elevated() ? "elevated" : "not elevated") + "; integrity level " +
+                    IntegrityLevel());
     facts.push_back("User interface language: " + UiLanguage());
     facts.push_back("DPI: " + Dpi());
     facts.push_back("File system of C:: " + Narrow(FileSystemOf(L"C:\\")));

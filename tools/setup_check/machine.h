@@ -1,6 +1,6 @@
 // What the kit needs from the machine: files and trees, the desktop setting
-// (changed only for a scenario and always restored), and the facts the report
-// gives about the system.
+// (changed only for a scenario and always restored), one kit at a time, and
+// the facts the report gives about the system and the user.
 #pragma once
 
 #include <windows.h>
@@ -8,11 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/handles.h"
+#include "tools/setup_check/desktop_save.h"
+
 namespace kit {
 
 std::wstring Join(const std::wstring& folder, const std::wstring& name);
 std::wstring FullPath(const std::wstring& path);
 std::wstring CurrentFolder();
+std::wstring ModulePath();  // this program's own
 std::wstring ModuleFolder();
 bool Exists(const std::wstring& path);  // anything, links not followed
 bool IsFolder(const std::wstring& path);
@@ -27,25 +31,15 @@ bool RemoveTree(const std::wstring& path);
 std::vector<std::wstring> ListTree(const std::wstring& root);
 
 // The Desktop value of the Shell Folders key, as stored.
-struct RegValue {
-    bool exists = false;
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-    bool operator==(const RegValue& o) const { return exists == o.exists && type == o.type && data == o.data; }
-};
 RegValue ReadDesktopValue();
-bool WriteDesktopValue(const RegValue& value);
-RegValue TextValue(DWORD type, const std::wstring& text);
 // The folder a value names, as Setup reads it (an expandable value expanded).
 std::wstring FolderOf(const RegValue& value);
-std::wstring Describe(const RegValue& value);
 
-// The Desktop value replaced for as long as this lives. The original goes to
-// `saveFile` first, so a killed kit restores it on its next start; Ctrl+C and
-// a closed console restore it through RestoreDesktopNow.
+// The Desktop value replaced for as long as this lives (see desktop_save.h).
+// Ctrl+C and a closed console restore it through RestoreDesktopNow.
 class DesktopOverride {
 public:
-    DesktopOverride(const std::wstring& saveFile, const RegValue& value);
+    explicit DesktopOverride(const RegValue& value);
     ~DesktopOverride();
     DesktopOverride(const DesktopOverride&) = delete;
     DesktopOverride& operator=(const DesktopOverride&) = delete;
@@ -54,10 +48,24 @@ public:
 private:
     std::wstring error_;
 };
-// Restores the saved value if one is replaced; safe from any thread.
-void RestoreDesktopNow();
-// At start: restores a value a killed run left in `saveFile`; says what it did, or "".
-std::wstring RestoreFromSaveFile(const std::wstring& saveFile);
+// Restores a value the kit replaced, in this run or a killed one; safe from any thread.
+Restored RestoreDesktopNow();
+// The last restore that found a save (by RestoreDesktopNow, from any thread), once.
+Restored TakeLastRestore();
+
+// Held by the kit for its whole run; false when another kit holds it.
+class OneKitAtATime {
+public:
+    OneKitAtATime();
+    bool alone() const { return alone_; }
+
+private:
+    win32::UniqueHandle mutex_;
+    bool alone_ = false;
+};
+
+// Whether this process runs elevated, for the warning at start.
+bool Elevated();
 
 // The report's facts about this system, one "name: value" line each.
 std::vector<std::string> SystemFacts(const std::wstring& desktop);

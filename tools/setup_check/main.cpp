@@ -27,7 +27,10 @@ void Print(const std::string& line) {
 // returns, so the Desktop value is restored here, at once. A second Ctrl+C
 // ends the kit at once, should the first find it waiting on something.
 BOOL WINAPI OnCtrl(DWORD) noexcept {
-    RestoreDesktopNow();
+    try {
+        RestoreDesktopNow();
+    } catch (...) {  // nothing may unwind into the system's thread; the RunOnce entry still restores
+    }
     if (!g_kit || g_kit->interrupted.exchange(true)) return FALSE;
     return TRUE;
 }
@@ -52,17 +55,21 @@ std::vector<std::string> ReasonsToRefuse(const Kit& kit) {
     return found;
 }
 
-// After every scenario: both trees, the desktop names, the work copy. False
-// when something stays, and the kit then stops.
-bool CleanUp(Kit& kit, std::string& left) {
+// After every scenario: the Desktop value, both trees, the desktop names, the
+// work copy. False when something stays, and the kit then stops.
+bool CleanUp(Kit& kit, Check& check) {
     RestoreDesktopNow();
+    const Restored restore = TakeLastRestore();
+    check.Expect(restore.what != Restored::kFailed && restore.what != Restored::kLeftAlone, Narrow(restore.message));
     std::vector<std::wstring> paths = Trees();
     for (const auto& n : kit.plan.DesktopNames()) paths.push_back(Join(kit.desktop, n));
     for (const auto& d : kit.extraDesktops) paths.push_back(d);
     paths.push_back(kit.dist);
+    std::string left;
     for (const auto& p : paths)
         if (!RemoveTree(p)) left += (left.empty() ? "" : ", ") + Narrow(p);
     kit.extraDesktops.clear();
+    check.Expect(left.empty(), "could not remove " + left);
     return left.empty();
 }
 
@@ -70,27 +77,6 @@ std::string Joined(const std::vector<std::string>& items, const char* sep) {
     std::string out;
     for (const auto& i : items) out += (out.empty() ? "" : sep) + i;
     return out;
-}
-
-struct Tally {
-    int passed = 0, failed = 0, skipped = 0;
-};
-
-std::string Outcome(const Check& check, const std::string& skipped, Tally& tally) {
-    if (!check.failures().empty()) {
-        ++tally.failed;
-        std::vector<std::string> said = check.failures();
-        said.insert(said.end(), check.notes().begin(), check.notes().end());
-        return "FAIL: " + Joined(said, "; ");
-    }
-    if (!skipped.empty()) {
-        ++tally.skipped;
-        return "skipped: " + skipped;
-    }
-    ++tally.passed;
-    std::vector<std::string> said = check.notes();
-    if (!check.notChecked().empty()) said.push_back("not checked: " + Joined(check.notChecked(), "; "));
-    return said.empty() ? "ok" : "ok (" + Joined(said, "; ") + ")";
 }
 
 // One scenario, cleaned up after on every path. False when the kit must stop.
@@ -107,6 +93,8 @@ bool RunOne(Kit& kit, const char* id, const char* title, void (*fn)(Kit&, Check&
         fn(kit, check);
     } catch (const Skip& s) {
         skipped = s.why;
+    } catch (const CannotCheck& c) {
+        check.Inconclusive(c.why);
     } catch (const Broken& b) {
         check.Expect(false, b.why);
     } catch (const Interrupted&) {
@@ -115,12 +103,10 @@ bool RunOne(Kit& kit, const char* id, const char* title, void (*fn)(Kit&, Check&
     } catch (const std::exception& e) {
         check.Expect(false, std::string("error in the kit: ") + e.what());
     }
-    std::string left;
-    const bool clean = CleanUp(kit, left);
-    check.Expect(clean, "could not remove " + left);
+    const bool clean = CleanUp(kit, check);
     const bool restored = ReadDesktopValue() == desktopBefore;
     check.Expect(restored, "the Desktop value was not restored");
-    const std::string line = std::string(id) + " (" + title + "): " + Outcome(check, skipped, tally);
+    const std::string line = std::string(id) + " (" + title + "): " + tally.Count(check, skipped);
     Print(line);
     report.push_back("");
     report.push_back(line);
@@ -168,68 +154,107 @@ bool Selected(const Args& a, const char* id) {
     return false;
 }
 
-int Main(int argc, wchar_t** argv) {
+// A killed run's Desktop value back, wherever the kit is started from.
+Restored RestoreAtStart() {
+    const Restored restored = RestoreDesktopNow();
+    if (restored.what != Restored::kNothingSaved) Print("setup-check: " + Narrow(restored.message));
+    return restored;
+}
+
+int RunKit(int argc, wchar_t** argv) {
     Args args;
     if (!ParseArgs(argc, argv, args)) {
         Print("usage: setup-check [--only SCENARIO]... [DIST_FOLDER]");
-        return 2;
+        return kNotStarted;
     }
     MakeDpiAware();
+    const OneKitAtATime one;
+    if (!one.alone()) {
+        Print("setup-check: not started, because another setup-check is running on this machine");
+        return kNotStarted;
+    }
+    // Under Wine the desktop process writes Shell Folders as it starts: let
+    // it, before the value is compared with the kit's replacement.
+    boxdriver::StartDesktop();
+    const Restored restored = RestoreAtStart();
+    if (restored.what == Restored::kFailed) {
+        Print("setup-check: not started, because the Desktop value could not be restored");
+        return kNotStarted;
+    }
+    ::SetConsoleCtrlHandler(OnCtrl, TRUE);
     Kit kit;
     g_kit = &kit;
     kit.home = CurrentFolder();
-    kit.saveFile = Join(kit.home, std::wstring(kPrefix) + L"-desktop-value.txt");
-    // Under Wine the desktop process writes Shell Folders as it starts: let
-    // it, then put back a value that a killed run may have left replaced.
-    boxdriver::StartDesktop();
-    const std::wstring restored = RestoreFromSaveFile(kit.saveFile);
-    if (!restored.empty()) Print(Narrow(restored));
-    ::SetConsoleCtrlHandler(OnCtrl, TRUE);
-    kit.desktop = FolderOf(ReadDesktopValue());
+    const RegValue desktopValue = ReadDesktopValue();
+    kit.desktop = FolderOf(desktopValue);
     kit.source = FullPath(args.dist.empty() ? Join(ModuleFolder(), L"dist") : args.dist);
     kit.work = Join(kit.home, std::wstring(kPrefix) + L"-work");
     kit.dist = Join(kit.work, L"dist");
     kit.pictures = Join(kit.home, std::wstring(kPrefix) + L"-pictures");
-    if (kit.desktop.empty()) {
-        Print("setup-check: the Desktop value of Shell Folders names no folder; nothing was run");
-        return 2;
+    if (!IsAbsolutePath(kit.desktop) || !IsFolder(kit.desktop)) {
+        Print("setup-check: not started, because the Desktop value of Shell Folders, " + Narrow(Describe(desktopValue)) +
+              ", names no existing absolute folder");
+        return kNotStarted;
     }
     if (!Exists(Join(kit.source, L"Setup.exe"))) {
         Print("setup-check: no Setup.exe in " + Narrow(kit.source) + "; give the distribution folder");
-        return 2;
+        return kNotStarted;
     }
     const auto refuse = ReasonsToRefuse(kit);
     if (!refuse.empty()) {
         Print("setup-check: not started, because " + Joined(refuse, ", ") +
-              (restored.empty() ? ". The kit removes these after every scenario: run it on a test machine without "
-                                  "the installed program."
-                                : ". The interrupted run may have left them: remove them, then start again."));
-        return 2;
+              (restored.what == Restored::kNothingSaved
+                   ? ". The kit removes these after every scenario: run it on a test machine without the installed program."
+                   : ". The interrupted run may have left them: remove them, then start again."));
+        return kNotStarted;
     }
     if (!RemoveTree(kit.work) || !RemoveTree(kit.pictures) || !MakeFolders(kit.work) || !MakeFolders(kit.pictures)) {
         Print("setup-check: cannot make its folders in " + Narrow(kit.home));
-        return 2;
+        return kNotStarted;
     }
     const std::vector<std::string> facts = SystemFacts(kit.desktop);
     std::vector<std::string> report{"setup-check " SETUP_VERSION_TEXT " report", ""};
     report.insert(report.end(), facts.begin(), facts.end());
     report.push_back("Distribution: " + Narrow(kit.source));
     Print("setup-check " SETUP_VERSION_TEXT ": " + Narrow(kit.source) + "; " + facts.front());
+    if (Elevated()) {
+        const std::string warning =
+            "warning: setup-check runs elevated, and so does every Setup.exe it starts: the access faults an ordinary "
+            "user meets cannot happen. Run it from a command prompt that was not started as administrator.";
+        Print(warning);
+        report.push_back(warning);
+    }
+    kit.readable = SelfTest(kit, report);
+    Print("self-test: " + Joined(kit.readable.findings, "; "));
     Tally tally;
-    bool going = true;
+    bool going = !kit.interrupted;
     for (const Scenario& s : Scenarios())
         if (going && Selected(args, s.id)) going = RunOne(kit, s.id, s.title, s.run, tally, report);
     if (going && Selected(args, "contract"))
         going = RunOne(kit, "contract", "file-operation contract suite", RunContractSuite, tally, report);
     if (!going) Print(kit.interrupted ? "interrupted: cleaned up and stopped" : "stopped: the machine could not be restored after the scenario above");
     RemoveTree(kit.work);
-    const std::string summary = std::to_string(tally.passed) + " passed, " + std::to_string(tally.failed) +
-                                " failed, " + std::to_string(tally.skipped) + " skipped";
+    const std::string summary = tally.Summary();
     report.push_back("");
     report.push_back(summary);
     if (!WriteReport(kit, report)) Print("setup-check: cannot write report.txt");
     Print(summary);
-    return tally.failed == 0 && going ? 0 : 1;
+    return tally.Status(going);
+}
+
+// The RunOnce entry's command, at the next logon after a kit that did not end,
+// when the shell has started.
+int RestoreOnly() {
+    const OneKitAtATime one;
+    if (!one.alone()) return kNotStarted;  // the running kit restores at its end
+    return RestoreAtStart().what == Restored::kFailed ? kSomethingFailed : kNothingFailed;
+}
+
+int Main(int argc, wchar_t** argv) {
+    const std::wstring mode = argc == 2 ? argv[1] : L"";
+    if (mode == L"--own-boxes") return ShowOwnBoxes();
+    if (mode == L"--restore-desktop") return RestoreOnly();
+    return RunKit(argc, argv);
 }
 
 }  // namespace
@@ -241,6 +266,6 @@ int wmain(int argc, wchar_t** argv) {
     } catch (const std::exception& e) {
         kit::RestoreDesktopNow();
         std::fprintf(stderr, "setup-check: %s\n", e.what());
-        return 3;
+        return kit::kKitError;
     }
 }

@@ -38,7 +38,7 @@ Plan Parse() {
             if (c[1].size() == 1 && c[1][0] >= L'0' && c[1][0] <= L'4') plan.languagePdf[c[1][0] - L'0'] = c[2];
         } else if (c[0] == L"unused") {
             unused.push_back(c[1]);
-        } else if (c[1] == L"ensure-folder") {
+        } else if (c[1] == L"ensure-program-folder" || c[1] == L"ensure-folder") {
             plan.folders.push_back(c[3]);
         } else if (c[1] == L"copy" || c[1] == L"copy-kept") {
             plan.copies.push_back({c[2], c[3], c[1] == L"copy-kept", false});

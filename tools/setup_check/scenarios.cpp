@@ -97,7 +97,7 @@ void ExpectGone(Check& check, const std::vector<std::wstring>& paths, const std:
 void FirstInstallation(Kit& kit, Check& check, int language) {
     PrepareDistribution(kit, language);
     PlaceOldFiles(kit);
-    ExpectCompletion(check, RunSetup(kit), kCompleted[language][0]);
+    ExpectCompletion(check, kit.readable, RunSetup(kit), kCompleted[language][0]);
     ExpectInstalledTree(kit, check, language);
     std::vector<std::wstring> older;
     for (const auto& name : kit.plan.olderCopies) older.push_back(Join(kit.desktop, name));
@@ -118,7 +118,7 @@ const Copy& FirstReplacedList(const Kit& kit) {
 
 void UpgradeKeepsPowerLists(Kit& kit, Check& check) {
     PrepareDistribution(kit, kEnglish);
-    ExpectCompletion(check, RunSetup(kit), kCompleted[kEnglish][0]);
+    ExpectCompletion(check, kit.readable, RunSetup(kit), kCompleted[kEnglish][0]);
     const Copy& replaced = FirstReplacedList(kit);
     std::vector<const Copy*> kept;
     for (const Copy& c : kit.plan.copies)
@@ -126,7 +126,7 @@ void UpgradeKeepsPowerLists(Kit& kit, Check& check) {
     for (const Copy* c : kept)
         if (!WriteFile(c->target, "edited by setup-check: " + Narrow(c->target))) throw Broken{"cannot edit " + Narrow(c->target)};
     if (!WriteFile(replaced.target, "edited by setup-check")) throw Broken{"cannot edit " + Narrow(replaced.target)};
-    ExpectCompletion(check, RunSetup(kit), kCompleted[kEnglish][1]);
+    ExpectCompletion(check, kit.readable, RunSetup(kit), kCompleted[kEnglish][1]);
     for (const Copy* c : kept) {
         bool ok = false;
         check.Expect(Bytes(c->target, ok) == "edited by setup-check: " + Narrow(c->target),
@@ -184,9 +184,9 @@ void ReadOnlySources(Kit& kit, Mark mark) {
 // An installation and an upgrade from the same read-only sources complete,
 // and leave every installed file writable (and unmarked, where marks are real).
 void InstallAndUpgradeClean(Kit& kit, Check& check, bool streams) {
-    ExpectCompletion(check, RunSetup(kit), kCompleted[kEnglish][0]);
+    ExpectCompletion(check, kit.readable, RunSetup(kit), kCompleted[kEnglish][0]);
     ExpectWritableAndUnmarked(kit, check, streams);
-    ExpectCompletion(check, RunSetup(kit), kCompleted[kEnglish][1]);
+    ExpectCompletion(check, kit.readable, RunSetup(kit), kCompleted[kEnglish][1]);
     ExpectWritableAndUnmarked(kit, check, streams);
 }
 
@@ -222,11 +222,24 @@ void HeldTarget(Kit& kit, Check& check) {
     win32::UniqueFile held(::CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!held) throw Broken{"cannot hold " + Narrow(target)};
     const std::wstring reason = SystemErrorText(ERROR_SHARING_VIOLATION, ReasonLanguages(0x0409));
-    ExpectError(check, RunSetup(kit), Format(kIncomplete[kEnglish], 1, target) + L"\n" + WithFinalPeriod(reason));
+    ExpectError(check, kit.readable, RunSetup(kit), Format(kIncomplete[kEnglish], 1, target) + L"\n" + WithFinalPeriod(reason));
     held.reset();
     std::string after;
     ReadFile(target, after);
     check.Expect(after == before, "the held file changed");
+}
+
+// Whether a name deleted while another handle holds the file stays listed
+// until that handle is closed: older Windows, or a delete without POSIX semantics.
+bool NameStaysListedWhileHeld(const std::wstring& probe) {
+    if (!WriteFile(probe, "setup-check probe")) throw Broken{"cannot place " + Narrow(probe)};
+    win32::UniqueFile held(::CreateFileW(probe.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!held || !::DeleteFileW(probe.c_str())) throw Broken{"cannot hold and delete " + Narrow(probe)};
+    const bool listed = Exists(probe);
+    held.reset();
+    if (Exists(probe)) throw Broken{Narrow(probe) + " still there after it was let go"};
+    return listed;
 }
 
 void RemovalHeldWithDeleteSharing(Kit& kit, Check& check) {
@@ -238,12 +251,16 @@ void RemovalHeldWithDeleteSharing(Kit& kit, Check& check) {
     win32::UniqueFile held(::CreateFileW(removed.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                          nullptr, OPEN_EXISTING, 0, nullptr));
     if (!held) throw Broken{"cannot hold " + Narrow(removed)};
-    ExpectCompletion(check, RunSetup(kit), kCompleted[kEnglish][0]);
+    const bool staysListed = NameStaysListedWhileHeld(Join(removed.substr(0, removed.find_last_of(L'\\')), L"setup-check-probe"));
+    if (!staysListed)
+        check.SkipPart("a name that stays listed while held (this system removes a deleted name at once, as the kit's "
+                       "own file showed before Setup ran)");
+    ExpectCompletion(check, kit.readable, RunSetup(kit), kCompleted[kEnglish][0]);
     const bool listedWhileHeld = Exists(removed);
     held.reset();
     check.Expect(!Exists(removed), Narrow(removed) + " still there after it was let go");
-    if (!listedWhileHeld)
-        check.NotChecked("a name that stays listed while held: this system removed it at once");
+    if (staysListed && !listedWhileHeld)
+        check.Inconclusive("a name that stays listed while held (the kit's own file's did, Rakoviny.txt's did not)");
 }
 
 void ExpandableNonAsciiDesktop(Kit& kit, Check& check) {
@@ -254,9 +271,9 @@ void ExpandableNonAsciiDesktop(Kit& kit, Check& check) {
     ::SetEnvironmentVariableW(L"SETUP_CHECK_WORK", kit.work.c_str());
     if (!MakeFolders(folder)) throw Broken{"cannot make " + Narrow(folder)};
     kit.extraDesktops.push_back(folder);
-    DesktopOverride desktop(kit.saveFile, TextValue(REG_EXPAND_SZ, L"%SETUP_CHECK_WORK%\\" + name));
-    if (!desktop.error().empty()) throw Broken{Narrow(desktop.error())};
-    ExpectCompletion(check, RunSetup(kit), kCompleted[kEnglish][0]);
+    DesktopOverride desktop(TextValue(REG_EXPAND_SZ, L"%SETUP_CHECK_WORK%\\" + name));
+    if (!desktop.error().empty()) throw CannotCheck{Narrow(desktop.error())};
+    ExpectCompletion(check, kit.readable, RunSetup(kit), kCompleted[kEnglish][0]);
     std::vector<std::wstring> differing, strays;
     for (const Copy& c : kit.plan.copies)
         if (c.desktop) CompareWithSource(Join(folder, c.target), Join(kit.dist, c.source), differing);
@@ -276,20 +293,20 @@ void StartedElsewhere(Kit& kit, Check& check) {
     const int failures = static_cast<int>(kit.plan.copies.size()) + 1;
     const std::wstring text = Format(kIncomplete[kEnglish], failures, kit.plan.copies.front().target) + L"\n" +
                               WithFinalPeriod(Format(kWrongFolderEnglish, elsewhere, kit.dist));
-    ExpectError(check, RunSetup(kit, L"Setup.exe", elsewhere), text);
+    ExpectError(check, kit.readable, RunSetup(kit, L"Setup.exe", elsewhere), text);
 }
 
 void RenamedSetup(Kit& kit, Check& check) {
     PrepareDistribution(kit, kEnglish);
     if (!::CopyFileW(Join(kit.dist, L"Setup.exe").c_str(), Join(kit.dist, L"Setup (1).exe").c_str(), TRUE))
         throw Broken{"cannot make Setup (1).exe"};
-    ExpectCompletion(check, RunSetup(kit, L"Setup (1).exe"), kCompleted[kEnglish][0], L"Setup (1)");
+    ExpectCompletion(check, kit.readable, RunSetup(kit, L"Setup (1).exe"), kCompleted[kEnglish][0], L"Setup (1)");
 }
 
 void WindowAfterError(Kit& kit, Check& check) {
     PrepareDistribution(kit, kEnglish);
     if (!WriteFile(Join(kit.dist, L"dLangv.dat"), std::string("\1\0\0", 3))) throw Broken{"cannot shorten dLangv.dat"};
-    const boxdriver::Seen* window = ExpectError(check, RunSetup(kit), L"Read beyond end of file.");
+    const boxdriver::Seen* window = ExpectError(check, kit.readable, RunSetup(kit), L"Read beyond end of file.");
     if (!window) return;
     const int w = ::MulDiv(248, static_cast<int>(window->dpi), 96), h = ::MulDiv(99, static_cast<int>(window->dpi), 96);
     check.Expect(std::abs(window->client.cx - w) <= 1 && std::abs(window->client.cy - h) <= 1,

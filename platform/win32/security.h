@@ -1,0 +1,21 @@
+// Security descriptors this program creates objects with, from SDDL.
+#pragma once
+
+#include <string>
+
+#include "platform/win32/handles.h"
+
+namespace win32 {
+
+// The descriptor an SDDL string describes; empty when it cannot be made.
+UniqueSecurity SecurityFromSddl(const std::wstring& sddl);
+// The running process's user, as an SDDL SID string; "" when unreadable.
+std::wstring CurrentUserSid();
+// The program folder's: protected from what the folder above passes down;
+// full control for SYSTEM, Administrators and the installing user, read and
+// execute for Authenticated Users and Users; each for the folder, its
+// subfolders and its files.
+std::wstring ProgramFolderSddl(const std::wstring& userSid);
+UniqueSecurity ProgramFolderSecurity();
+
+}  // namespace win32

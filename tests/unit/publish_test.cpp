@@ -1,0 +1,255 @@
+// The runner against a file system that follows Windows' documented rules:
+// a run that dies anywhere never costs the user a working file or a list,
+// and a run that fails blames the side that failed.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/Errors.h"
+#include "app/InstallPlan.h"
+#include "app/PlanRunner.h"
+#include "tests/unit/documented_files.h"
+
+namespace {
+
+using testing_support::Crash;
+using testing_support::DocumentedFiles;
+
+const std::wstring kDesktop = L"D:\\Desktop";
+constexpr int kLanguage = 1;
+
+struct Target {
+    std::wstring source, target;
+    bool kept;
+};
+
+// Every file the two plans write, with the desktop where the model keeps it.
+std::vector<Target> Targets() {
+    std::vector<Target> out;
+    for (const Plan* plan : {&InstallPlan(), &DesktopPlan()})
+        for (const Step& step : *plan) {
+            if (step.op == Op::Copy || step.op == Op::CopyKept) out.push_back({step.source, step.target, step.op == Op::CopyKept});
+            if (step.op == Op::CopyToDesktop) out.push_back({step.source, kDesktop + step.target, false});
+            if (step.op == Op::CopyLanguagePdf)
+                out.push_back({LanguagePdf(kLanguage), kDesktop + L"\\" + LanguagePdf(kLanguage), false});
+        }
+    return out;
+}
+
+// The steps that are not file operations; the desktop plan runs as the
+// Register button runs it. No box may be shown while the lock is held.
+class ModelSequence final : public SequenceSteps {
+public:
+    ModelSequence(PlanRunner& runner, DocumentedFiles& files) : runner_(runner), files_(files) {}
+    void ReadLanguage() override {}
+    void DetectOutcome() override {}
+    void ClickRegister() override { runner_.Run(DesktopPlan(), *this); }
+    void ReportIncomplete(const FailureReport& r) override {
+        EXPECT_FALSE(files_.locked) << "the error box shown while the lock is held";
+        report = r;
+        throw Exception(L"incomplete");
+    }
+    void ShowCompletion() override { EXPECT_FALSE(files_.locked) << "the completion box shown while the lock is held"; }
+    void Terminate() override {}
+    std::wstring DesktopPath(const std::wstring& name) override { return kDesktop + name; }
+    int Language() const override { return kLanguage; }
+    FailureReport report;
+
+private:
+    PlanRunner& runner_;
+    DocumentedFiles& files_;
+};
+
+FailureReport Install(DocumentedFiles& files) {
+    PlanRunner runner(files);
+    ModelSequence sequence(runner, files);
+    try {
+        runner.Install(InstallPlan(), sequence);
+    } catch (const Exception&) {
+    }
+    EXPECT_FALSE(files.locked) << "the lock outlives the run";
+    return sequence.report;
+}
+
+std::string New(const std::wstring& source) { return "new " + std::string(source.begin(), source.end()); }
+
+void PutSources(DocumentedFiles& files, const std::string& prefix, bool readOnlyAndMarked) {
+    for (const Target& t : Targets())
+        files.Put(t.source, prefix + " " + std::string(t.source.begin(), t.source.end()), readOnlyAndMarked, readOnlyAndMarked);
+}
+
+std::string Temporaries(const DocumentedFiles& files) {
+    std::string found;
+    for (const auto& [name, file] : files.files)
+        if (name.size() > 11 && name.compare(name.size() - 11, 11, L".setup-new") == 0)
+            found += std::string(name.begin(), name.end()) + " ";
+    return found;
+}
+
+// What must hold of a machine after a crash: each target is its old file in
+// full or its new one in full (or still absent), and a user's list is the user's.
+std::string Damage(const DocumentedFiles& before, const DocumentedFiles& after) {
+    std::map<std::wstring, std::string> users;
+    for (const auto& [copiedTo, written] : before.writtenWhileCopyingTo) users.insert(written);
+    for (const Target& t : Targets()) {
+        const auto old = before.files.find(t.target);
+        const auto now = after.files.find(t.target);
+        const bool wasThere = old != before.files.end();
+        if (now == after.files.end()) {
+            if (wasThere) return "lost " + std::string(t.target.begin(), t.target.end());
+            continue;
+        }
+        const bool isOld = wasThere ? now->second.data == old->second.data
+                                    : users.count(t.target) && users.at(t.target) == now->second.data;
+        if (!isOld && t.kept && (wasThere || users.count(t.target))) return "overwrote the user's " + std::string(t.target.begin(), t.target.end());
+        if (!isOld && now->second.data != New(t.source))
+            return std::string(t.target.begin(), t.target.end()) + " holds \"" + now->second.data + "\"";
+    }
+    return "";
+}
+
+// What a rerun must leave: the new installation, the user's lists, no
+// temporary name and no failure.
+std::string Unfinished(const DocumentedFiles& before, const DocumentedFiles& after, const FailureReport& report) {
+    if (report.failures) return std::to_string(report.failures) + " failure(s), first " +
+                                std::string(report.firstTarget.begin(), report.firstTarget.end());
+    if (!Temporaries(after).empty()) return "left " + Temporaries(after);
+    for (const Target& t : Targets()) {
+        const auto old = before.files.find(t.target);
+        const DocumentedFiles::File& now = after.files.at(t.target);
+        const std::string want = t.kept && old != before.files.end() ? old->second.data : New(t.source);
+        if (now.data != want) return std::string(t.target.begin(), t.target.end()) + " holds \"" + now.data + "\"";
+        if (now.readOnly || now.zoneMark) return std::string(t.target.begin(), t.target.end()) + " read-only or marked";
+    }
+    return "";
+}
+
+// Every point at which a run can die, killed (the cache survives) or by a
+// power cut (only what was flushed and the journal survive), for the four
+// ways a run meets drive C:. Sources come from a read-only, downloaded medium.
+TEST(CrashModel, NoCrashPointCostsAFileAndARerunCompletes) {
+    const std::wstring dbzPower = L"C:\\Orvo_Tool Data\\DBZ\\Power.txt", programPowerEn = L"C:\\Orvo_Tool Data\\Program\\PowerEN.txt";
+    const struct {
+        const char* what;
+        bool installed;
+        std::vector<std::wstring> keptAbsent;
+        std::wstring keptWrittenMeanwhile;  // by the user, while the run copies it
+    } kinds[] = {
+        {"first installation", false, {}, L""},
+        {"upgrade, the user's lists there", true, {}, L""},
+        {"upgrade, a kept list absent", true, {programPowerEn}, L""},
+        {"upgrade, a kept list written while it is copied", true, {dbzPower}, dbzPower},
+    };
+    for (const auto& kind : kinds) {
+        DocumentedFiles start;
+        PutSources(start, "new", true);
+        start.folders.insert(kDesktop);
+        if (kind.installed) {
+            for (const Step& step : InstallPlan())
+                if (step.op == Op::EnsureFolder) start.folders.insert(step.target);
+            for (const Target& t : Targets()) start.Put(t.target, (t.kept ? "user's " : "old ") + std::string(t.target.begin(), t.target.end()));
+            for (const std::wstring& absent : kind.keptAbsent) start.files.erase(absent);
+        }
+        if (!kind.keptWrittenMeanwhile.empty())
+            start.writtenWhileCopyingTo[TemporaryName(kind.keptWrittenMeanwhile)] = {kind.keptWrittenMeanwhile, "user's own"};
+
+        DocumentedFiles whole = start;
+        const FailureReport clean = Install(whole);
+        ASSERT_EQ(clean.failures, 0) << kind.what;
+        if (!kind.keptWrittenMeanwhile.empty()) EXPECT_EQ(whole.files.at(kind.keptWrittenMeanwhile).data, "user's own");
+        for (const bool powerCut : {false, true}) {
+            for (int point = 1; point <= whole.calls; ++point) {
+                DocumentedFiles crashed = start;
+                crashed.crashAt = point;
+                EXPECT_THROW(Install(crashed), Crash);
+                if (powerCut) crashed.PowerCut();
+                crashed.crashAt = 0;
+                crashed.writtenWhileCopyingTo.clear();
+                const std::string damage = Damage(start, crashed);
+                DocumentedFiles rerun = crashed;
+                const std::string unfinished = Unfinished(crashed, rerun, Install(rerun));
+                if (damage.empty() && unfinished.empty()) continue;
+                ADD_FAILURE() << kind.what << ", " << (powerCut ? "power cut" : "killed") << " in call " << point
+                              << " of " << whole.calls << ": " << (damage.empty() ? "rerun: " + unfinished : damage);
+                break;
+            }
+        }
+    }
+}
+
+// Which side a failure blames, and that a failed file leaves its target as
+// it was: an upgrade after an installation from the same kind of medium.
+TEST(CrashModel, AFailedFileBlamesItsSideAndLeavesTheOldFile) {
+    const std::wstring program = L"C:\\Orvo_Tool\\Orvo Tool.exe", qkv = L"C:\\Orvo_Tool Data\\DBZ\\QKV.txt";
+    const std::wstring rakoviny = L"C:\\Orvo_Tool Data\\DBZ\\Rakoviny.txt";
+    const struct {
+        const char* what;
+        bool readOnlyMarkedSources;
+        std::function<void(DocumentedFiles&)> arrange;
+        int failures;
+        std::wstring target, source;
+        std::uint32_t error;
+    } cases[] = {
+        {"read-only sources with a zone mark", true, [](DocumentedFiles&) {}, 0, L"", L"", 0},
+        {"Rakoviny.txt held with delete sharing", false,
+         [&](DocumentedFiles& f) {
+             f.Put(rakoviny, "old list");
+             f.files[rakoviny].heldWithDeleteSharing = true;
+         },
+         0, L"", L"", 0},
+        {"Orvo Tool.exe running", false, [&](DocumentedFiles& f) { f.files[program].runningProgram = true; }, 1,
+         program, L"", fileops::kErrorSharingViolation},
+        {"a byte-range lock on a source", false, [](DocumentedFiles& f) { f.files[L"Data\\QKV.txt"].rangeLocked = true; },
+         1, qkv, L"Data\\QKV.txt", fileops::kErrorLockViolation},
+        {"a full disk", false, [](DocumentedFiles& f) { f.diskFull = true; }, 29, L"C:\\Orvo_Tool\\Kesmark.pdf", L"",
+         112},
+    };
+    for (const auto& c : cases) {
+        DocumentedFiles files;
+        files.folders.insert(kDesktop);
+        PutSources(files, "old", c.readOnlyMarkedSources);
+        ASSERT_EQ(Install(files).failures, 0) << c.what;
+        DocumentedFiles installed = files;
+        PutSources(files, "new", c.readOnlyMarkedSources);
+        c.arrange(files);
+        const FailureReport report = Install(files);
+        EXPECT_EQ(report.failures, c.failures) << c.what;
+        EXPECT_EQ(report.firstTarget, c.target) << c.what;
+        EXPECT_EQ(report.failedSource, c.source) << c.what;
+        EXPECT_EQ(report.firstError, c.error) << c.what;
+        EXPECT_EQ(Temporaries(files), "") << c.what;
+        for (const Target& t : Targets()) {
+            const DocumentedFiles::File& now = files.files.at(t.target);
+            const bool intact = now.data == installed.files.at(t.target).data;
+            EXPECT_TRUE(intact || (now.data == New(t.source) && !now.readOnly && !now.zoneMark)) << c.what << ": " << now.data;
+        }
+        files.LetGo();
+    }
+}
+
+// The program folder gets its own access list when a run creates it, and
+// only then: a folder that is there keeps the list it has.
+TEST(CrashModel, OnlyACreatedProgramFolderGetsItsAccessList) {
+    const struct {
+        const char* what;
+        std::set<std::wstring> there, made;
+    } cases[] = {
+        {"first installation", {}, {L"C:\\Orvo_Tool"}},
+        {"the program folder there", {L"C:\\Orvo_Tool"}, {}},
+        {"only the data folder there", {L"C:\\Orvo_Tool Data"}, {L"C:\\Orvo_Tool"}},
+    };
+    for (const auto& c : cases) {
+        DocumentedFiles files;
+        files.folders = c.there;
+        files.folders.insert(kDesktop);
+        PutSources(files, "new", false);
+        EXPECT_EQ(Install(files).failures, 0) << c.what;
+        EXPECT_EQ(files.programFolders, c.made) << c.what;
+    }
+}
+
+}  // namespace
