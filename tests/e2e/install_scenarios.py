@@ -264,7 +264,7 @@ def released_zip_installs_as_a_customer_would(s):
     source = s.root / 'vendor'
     make_distribution.write(source, language=2)
     release = Path(__file__).resolve().parents[2] / 'scripts' / 'release.py'
-    python = subprocess.run(['bash', str(release.with_name('pefile-python.sh'))], check=True, capture_output=True,
+    python = subprocess.run(['bash', str(release.with_name('release-python.sh'))], check=True, capture_output=True,
                             text=True).stdout.strip()
     subprocess.run([python, str(release), '--setup-exe', str(windows_build() / 'Setup.exe'),
                     '--plan-tool', os.environ['SETUP_PLAN_TOOL'], '--version', '1.0.0.0', '--epoch', '1767225600',

@@ -558,6 +558,30 @@ def bad_distributions_are_refused():
     expect(len(errors), len(BAD) - 3, f'problems reported at once ({errors})')  # per file, the last fault wins
 
 
+# What liblnk must read back from the sample's shortcuts: local path, working
+# folder, icon location and index, file attributes (archive; directory).
+SAMPLE_SHORTCUTS = [
+    ('Orvo Tool.lnk', 'C:\\Orvo_Tool\\Orvo Tool.exe', 'C:\\Orvo_Tool', 'C:\\Orvo_Tool\\Orvo Tool.exe', 0, 0x20),
+    ('Orvo_Tool DATA.lnk', 'C:\\Orvo_Tool Data', None, None, 0, 0x10),
+]
+
+
+def sample_shortcuts_read_back_through_liblnk():
+    """The sample distribution's shortcuts, as liblnk reads them (python3-liblnk
+    and liblnk-utils' lnkinfo): the installed program with its folder and
+    icon, and the data folder."""
+    import pylnk
+    folder = make_distribution.write(fresh('shortcuts-sample'), language=1)
+    for name, target, working_dir, icon, index, attributes in SAMPLE_SHORTCUTS:
+        link = pylnk.file()
+        link.open(str(folder / name))
+        read = (link.local_path, link.working_directory, link.icon_location, link.icon_index,
+                link.file_attribute_flags, link.network_path, link.relative_path, link.link_target_identifier_data)
+        expect(read, (target, working_dir, icon, index, attributes, None, None, None), f'{name} through pylnk')
+        shown = subprocess.run(['lnkinfo', str(folder / name)], capture_output=True, text=True)
+        expect((shown.returncode, f'Local path\t\t\t: {target}' in shown.stdout), (0, True), f'{name} through lnkinfo')
+
+
 def write_limit(size):
     return lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
 
@@ -614,7 +638,8 @@ def failures_leave_out_dir_as_found():
 TESTS = {f.__name__: f for f in (sample_release_is_reproducible, signed_release_verifies_and_holds_the_build,
                                  signing_faults_release_nothing, bad_distributions_are_refused,
                                  failures_leave_out_dir_as_found, token_release_equals_the_key_file_release,
-                                 release_sh_builds_the_commit_alone, certificate_mistakes_stop_before_the_build)}
+                                 release_sh_builds_the_commit_alone, certificate_mistakes_stop_before_the_build,
+                                 sample_shortcuts_read_back_through_liblnk)}
 
 if __name__ == '__main__':
     if len(sys.argv) == 2 and sys.argv[1] == '--list':
