@@ -93,7 +93,7 @@ setup_test_program(setup-check tools/setup_check/main.cpp "")
 target_sources(setup-check PRIVATE tools/setup_check/boxes.cpp tools/setup_check/contract.cpp
     tools/setup_check/desktop_save.cpp tools/setup_check/machine.cpp tools/setup_check/outcome.cpp
     tools/setup_check/plan.cpp tools/setup_check/reading.cpp tools/setup_check/scenarios.cpp
-    tools/setup_check/kit.rc)
+    tools/setup_check/shortcuts.cpp tools/setup_check/kit.rc)
 set_source_files_properties(tools/setup_check/kit.rc PROPERTIES OBJECT_DEPENDS
     ${CMAKE_SOURCE_DIR}/tools/setup_check/kit.manifest)
 target_include_directories(setup-check PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/win32/handles.h"
+#include "tools/setup_check/shortcuts.h"
 
 namespace kit {
 namespace {
@@ -99,6 +100,7 @@ void FirstInstallation(Kit& kit, Check& check, int language) {
     PlaceOldFiles(kit);
     ExpectCompletion(check, kit.readable, RunSetup(kit), kCompleted[language][0]);
     ExpectInstalledTree(kit, check, language);
+    ExpectShortcutsOpenTheirTargets(kit, check);
     std::vector<std::wstring> older;
     for (const auto& name : kit.plan.olderCopies) older.push_back(Join(kit.desktop, name));
     ExpectGone(check, older, "older copies on the desktop");
