@@ -598,7 +598,8 @@ SHORTCUT_CASES = [  # what, spoil the source, the one error line (None: released
      'Orvo Tool.lnk points to the network path \\\\build\\share\\Orvo Tool.exe, which a customer\'s machine '
      'cannot reach'),
     ('unreadable (the old 51-byte placeholder)',
-     rewrite('Orvo Tool.lnk', struct.pack('<I', 0x4C) + make_distribution.SHELL_LINK_CLSID + b' placeholder for x\n'),
+     rewrite('Orvo Tool.lnk', struct.pack('<I', 0x4C) + make_distribution.SHELL_LINK_CLSID
+             + b' placeholder for Orvo Tool.lnk\n'),
      'Orvo Tool.lnk cannot be read by liblnk (unable to read file header data)'),
     ('a relative path only', shortcut('Orvo Tool.lnk', relative='..\\Orvo_Tool\\Orvo Tool.exe'),
      'Orvo Tool.lnk gives only the relative path ..\\Orvo_Tool\\Orvo Tool.exe, which a shortcut on the desktop '
