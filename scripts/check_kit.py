@@ -40,8 +40,11 @@ could not check) and ends with "N passed, N failed, N skipped,
 N inconclusive". Exit status: 0 nothing failed or was inconclusive,
 1 something failed or the kit stopped early, 2 it did not start, 3 an error
 of the kit's own, 4 nothing failed but something was inconclusive.
-It writes report.txt (this system's facts and the text of every box) and a
-picture of every box in setup-check-pictures, in the current folder.
+After each first installation it asks the shell where the desktop shortcuts
+lead: each must open its own installed target, which must be there.
+It writes report.txt (this system's facts, the text of every box, what the
+shell read of each shortcut) and a picture of every box in
+setup-check-pictures, in the current folder.
 
 While a scenario runs it installs into C:\\Orvo_Tool and C:\\Orvo_Tool Data,
 places the installer's items on the desktop, and in one scenario points the

@@ -3,7 +3,7 @@
 
 Every name the installer's plan uses is there, plus the files it leaves
 unused: the two programs (small placeholders with PE headers), the two
-shortcuts (placeholders with shell-link headers), the program's PDF in three
+shortcuts (shell links to the installed program and the data folder), the program's PDF in three
 languages and the Data folder with its PDFs and data lists (real, small PDF
 files and text lists), and the language file with the chosen code.
 
@@ -106,10 +106,86 @@ def placeholder_exe(name, version=None):
     return head + b'\0' * (align - len(head)) + body
 
 
-def placeholder_lnk(name):
-    # The shell-link header's size and class identifier, then a note.
-    clsid = bytes.fromhex('0114020000000000c000000000000046')
-    return struct.pack('<I', 0x4C) + clsid + f' placeholder for {name}\n'.encode()
+# Where the sample's shortcuts lead once installed: target, working folder,
+# icon location (icon index 0), whether the target is a folder.
+SHORTCUTS = {
+    'Orvo Tool.lnk': ('C:\\Orvo_Tool\\Orvo Tool.exe', 'C:\\Orvo_Tool', 'C:\\Orvo_Tool\\Orvo Tool.exe', False),
+    'Orvo_Tool DATA.lnk': ('C:\\Orvo_Tool Data', None, None, True),
+}
+
+SHELL_LINK_CLSID = bytes.fromhex('0114020000000000c000000000000046')
+HAS_LINK_INFO, HAS_RELATIVE_PATH, HAS_WORKING_DIR, HAS_ICON_LOCATION, IS_UNICODE, HAS_EXP_STRING = \
+    0x2, 0x8, 0x10, 0x40, 0x80, 0x200
+FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_ARCHIVE = 0x10, 0x20
+VOLUME_ID_AND_LOCAL_BASE_PATH, COMMON_NETWORK_RELATIVE_LINK_AND_PATH_SUFFIX = 0x1, 0x2
+DRIVE_FIXED, SW_SHOWNORMAL = 3, 1
+ENVIRONMENT_VARIABLE_DATA_BLOCK = 0xA0000001
+
+
+def _ansi(text):
+    """A NUL-terminated string of the ANSI fields, which every reader knows:
+    kept to ASCII, so no code page is assumed."""
+    try:
+        return text.encode('ascii') + b'\0'
+    except UnicodeEncodeError:
+        raise ValueError(f'{text}: the ANSI fields of a shortcut take ASCII only here') from None
+
+
+def _link_info(target, share):
+    """LinkInfo naming `target`: with a VolumeID (a fixed drive, no serial
+    number or label) and the local base path; or, with `share`, a common
+    network relative link to that share and `target` as the path below it."""
+    header_size = 28
+    if share is None:
+        volume = struct.pack('<IIII', 17, DRIVE_FIXED, 0, 16) + b'\0'
+        base = _ansi(target)
+        flags, volume_offset, base_offset, network_offset = VOLUME_ID_AND_LOCAL_BASE_PATH, header_size, \
+            header_size + len(volume), 0
+        body, suffix = volume + base, b'\0'
+    else:
+        name = _ansi(share)
+        network = struct.pack('<IIIII', 20 + len(name), 0, 20, 0, 0) + name
+        flags, volume_offset, base_offset, network_offset = COMMON_NETWORK_RELATIVE_LINK_AND_PATH_SUFFIX, 0, 0, \
+            header_size
+        body, suffix = network, _ansi(target)
+    suffix_offset = header_size + len(body)
+    return struct.pack('<IIIIIII', suffix_offset + len(suffix), header_size, flags, volume_offset, base_offset,
+                       network_offset, suffix_offset) + body + suffix
+
+
+def _string_data(text):
+    return struct.pack('<H', len(text)) + text.encode('utf-16-le')
+
+
+def _environment_block(target):
+    ansi = _ansi(target)
+    return (struct.pack('<II', 0x314, ENVIRONMENT_VARIABLE_DATA_BLOCK) + ansi.ljust(260, b'\0') +
+            (target + '\0').encode('utf-16-le').ljust(520, b'\0'))
+
+
+def shell_link(target=None, working_dir=None, icon=None, folder=False, share=None, relative=None, environment=None):
+    """A shell link as the shell's own writer lays it out: the header;
+    LinkInfo naming `target` (on the local drive, or below `share`); then the
+    relative path, the working folder and the icon location (icon index 0) as
+    Unicode string data; then a target with variables (`environment`), if any.
+    No ID list: Windows finds the target by its path. Times and size are zero,
+    so the same arguments give the same bytes."""
+    flags = IS_UNICODE
+    for present, flag in ((target, HAS_LINK_INFO), (relative, HAS_RELATIVE_PATH), (working_dir, HAS_WORKING_DIR),
+                          (icon, HAS_ICON_LOCATION), (environment, HAS_EXP_STRING)):
+        flags |= flag if present else 0
+    attributes = FILE_ATTRIBUTE_DIRECTORY if folder else FILE_ATTRIBUTE_ARCHIVE
+    header = struct.pack('<I16sII8s8s8sIiIHHII', 0x4C, SHELL_LINK_CLSID, flags, attributes, bytes(8), bytes(8),
+                         bytes(8), 0, 0, SW_SHOWNORMAL, 0, 0, 0, 0)
+    link_info = _link_info(target, share) if target else b''
+    strings = b''.join(_string_data(s) for s in (relative, working_dir, icon) if s)
+    extra = _environment_block(environment) if environment else b''
+    return header + link_info + strings + extra + struct.pack('<I', 0)  # the terminal block
+
+
+def sample_link(name):
+    target, working_dir, icon, folder = SHORTCUTS[name]
+    return shell_link(target, working_dir, icon, folder)
 
 
 def data_list(name):
@@ -120,7 +196,7 @@ def data_list(name):
 def contents(name, language, pdf_pad):
     if name == 'dLangv.dat':
         return struct.pack('<i', language)
-    maker = {'.exe': lambda n: placeholder_exe(n, VERSIONS.get(n)), '.lnk': placeholder_lnk, '.txt': data_list,
+    maker = {'.exe': lambda n: placeholder_exe(n, VERSIONS.get(n)), '.lnk': sample_link, '.txt': data_list,
              '.pdf': lambda n: pdf(n, pdf_pad)}[Path(name).suffix]
     return maker(Path(name).name)
 

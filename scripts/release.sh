@@ -19,8 +19,7 @@ need make make
 need g++ g++
 need i686-w64-mingw32-g++ g++-mingw-w64-i686-win32
 need i686-w64-mingw32-windres binutils-mingw-w64-i686
-python=$(bash "$root/scripts/pefile-python.sh") ||
-    missing+=("python3 with pefile (Debian packages python3 and python3-pefile)")
+python=$(bash "$root/scripts/release-python.sh") || { missing+=("$python"); python=; }
 for arg in "$@"; do
     case "$arg" in
     -h | --help)

@@ -7,11 +7,11 @@ import struct
 import subprocess
 from pathlib import Path
 
+import release_shortcuts
 from release_common import shown
 from release_pe import pe_image
 
 LANGUAGES = {0: 'Czech', 1: 'English', 2: 'German', 3: 'Swedish', 4: 'Russian'}
-SHELL_LINK_CLSID = bytes.fromhex('0114020000000000c000000000000046')
 PROGRAMS = ('Orvo Tool.exe', 'Orvo Dustrel.exe')
 
 
@@ -39,10 +39,6 @@ def folder_index(root):
     return index
 
 
-def is_shell_link(data):
-    return len(data) >= 20 and struct.unpack_from('<I', data, 0)[0] == 0x4C and data[4:20] == SHELL_LINK_CLSID
-
-
 def language_problem(data):
     if data.strip(b'0123456789\r\n \t-') == b'' and any(c in data for c in b'0123456789\r\n'):
         return f'holds the text {data[:16]!r} where a 4-byte number belongs (write the code as binary)'
@@ -59,8 +55,6 @@ def content_problem(name, data):
     lower = name.lower()
     if lower in (p.lower() for p in PROGRAMS) and not pe_image(data):
         return 'is not a Windows program (no valid PE headers)'
-    if lower.endswith('.lnk') and not is_shell_link(data):
-        return 'is not a shell link (no 0x4C header with the shell-link class id)'
     if lower.endswith('.pdf') and not data.startswith(b'%PDF-'):
         return 'is not a PDF (does not begin with %PDF-)'
     if lower == 'dlangv.dat':
@@ -103,6 +97,8 @@ def check(source_dir, sources):
             errors.append(f'{name}: present {len(paths)} times, in names that differ only in case')
         elif problem := file_problem(name, paths[0]):
             errors.append(f'{name}: {problem}')
+        elif problem := release_shortcuts.problem(name, paths[0]):
+            errors.append(f'{name} {problem}')
         else:
             files[name] = paths[0]
     notes = []

@@ -2,6 +2,7 @@
 import struct
 from pathlib import Path
 
+import release_shortcuts
 from release_common import ReleaseError, sha256, shown
 from release_distribution import LANGUAGES, PROGRAMS, windows_name
 from release_pe import authenticode_sha256
@@ -41,6 +42,8 @@ def report(folder, files, version, origin, signer, signed, build_sha256, build_d
         how = f'  [{signed[path.name][0]}]' if path.name in signed else ''
         print(f'  {path.stat().st_size:>10,}  {windows_name(path, folder)}{how}')
     print(f'language code: {language} ({LANGUAGES[language]})')
+    for name in sorted(n for n in files if n.lower().endswith('.lnk')):
+        print(f'shortcut: {release_shortcuts.describe(name, folder / name)}')
     if signer:
         for subject in sorted({s for _, s, _ in signed.values()}):
             print(f'signer: {subject}')

@@ -103,4 +103,39 @@ using UniqueWindow = UniqueAny<WindowTraits>;
 using UniqueLocalText = UniqueAny<LocalTextTraits>;  // what FORMAT_MESSAGE_ALLOCATE_BUFFER hands back
 using UniqueSecurity = UniqueAny<SecurityTraits>;    // what an SDDL conversion hands back
 
+// A COM interface pointer, released once. `put` hands the slot to a call
+// that fills it, releasing what it held first.
+template <typename T>
+class UniqueCom {
+public:
+    UniqueCom() noexcept = default;
+    ~UniqueCom() { reset(); }
+    UniqueCom(const UniqueCom&) = delete;
+    UniqueCom& operator=(const UniqueCom&) = delete;
+    UniqueCom(UniqueCom&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
+    UniqueCom& operator=(UniqueCom&& other) noexcept {
+        if (this != &other) {
+            reset();
+            p_ = other.p_;
+            other.p_ = nullptr;
+        }
+        return *this;
+    }
+
+    T* get() const noexcept { return p_; }
+    T* operator->() const noexcept { return p_; }
+    explicit operator bool() const noexcept { return p_ != nullptr; }
+    void** put() noexcept {
+        reset();
+        return reinterpret_cast<void**>(&p_);
+    }
+    void reset() noexcept {
+        if (p_) p_->Release();
+        p_ = nullptr;
+    }
+
+private:
+    T* p_ = nullptr;
+};
+
 }  // namespace win32

@@ -1,6 +1,7 @@
 // Test helper run under Wine: drives the installer through the shared box
 // driver and writes what it saw, with the exit status, as UTF-8 to a report
-// file that tests/e2e/report.py reads.
+// file that tests/e2e/report.py reads. Or reads shortcuts as the shell does
+// and writes what they lead to.
 #include <windows.h>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 
 #include "platform/win32/handles.h"
 #include "tools/boxdriver/boxdriver.h"
+#include "tools/shelllink/shelllink.h"
 
 namespace {
 
@@ -30,6 +32,7 @@ std::string Escape(const std::wstring& s) {
 struct Options {
     boxdriver::Options drive;
     std::wstring report, hold, regDesktop;
+    std::vector<std::wstring> shortcuts;
 };
 
 void Describe(FILE* f, const boxdriver::Seen& s) {
@@ -67,6 +70,24 @@ int Probe(const Options& o, FILE* report) {
     for (const boxdriver::Seen& s : run.seen) Describe(report, s);
     if (run.timedOut) std::fprintf(report, "timeout=1\n");
     std::fprintf(report, "exit=%lu\n", run.exitCode);
+    return 0;
+}
+
+// Each shortcut through Wine's shell32, as a double click would take it.
+int DescribeShortcuts(const Options& o, FILE* f) {
+    for (const std::wstring& file : o.shortcuts) {
+        const shelllink::Shortcut s = shelllink::Read(file);
+        std::fprintf(f, "shortcut\nfile=%s\n", Escape(file).c_str());
+        if (!s.error.empty()) {
+            std::fprintf(f, "error=%s\nend\n", Escape(s.error).c_str());
+            continue;
+        }
+        std::fprintf(f, "path=%s\nworking=%s\nicon_file=%s\nicon_index=%d\nresolve=0x%08lX\nresolved=%s\n"
+                        "resolved_kind=%s\nend\n",
+                     Escape(s.path).c_str(), Escape(s.workingFolder).c_str(), Escape(s.iconFile).c_str(), s.iconIndex,
+                     static_cast<unsigned long>(s.resolveStatus), Escape(s.resolvedPath).c_str(),
+                     shelllink::KindName(s.resolvedKind));
+    }
     return 0;
 }
 
@@ -121,9 +142,10 @@ bool ParseArgs(int argc, wchar_t** argv, Options& o) {
         else if (key == L"--reg-desktop") o.regDesktop = value;
         else if (key == L"--timeout") o.drive.timeoutMs = static_cast<DWORD>(_wtoi(value.c_str())) * 1000;
         else if (key == L"--show") o.drive.show = value == L"max" ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
+        else if (key == L"--shortcut") o.shortcuts.push_back(value);
         else return false;
     }
-    return !o.report.empty() && !o.drive.exe.empty();
+    return !o.report.empty() && (o.drive.exe.empty() != o.shortcuts.empty());
 }
 
 }  // namespace
@@ -132,7 +154,8 @@ int wmain(int argc, wchar_t** argv) {
     Options o;
     if (!ParseArgs(argc, argv, o)) {
         std::fprintf(stderr, "usage: boxprobe --report FILE --exe PATH [--cwd DIR] [--shots PREFIX]"
-                             " [--show max] [--hold FILE] [--reg-desktop TYPE:HEX|@FILE|delete|delete-key] [--timeout SECONDS]\n");
+                             " [--show max] [--hold FILE] [--reg-desktop TYPE:HEX|@FILE|delete|delete-key] [--timeout SECONDS]\n"
+                             "       boxprobe --report FILE --shortcut LNK [--shortcut LNK]...\n");
         return 2;
     }
     FILE* report = _wfopen(o.report.c_str(), L"wb");
@@ -144,7 +167,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     int rc = 5;
     try {
-        rc = Probe(o, report);
+        rc = o.shortcuts.empty() ? Probe(o, report) : DescribeShortcuts(o, report);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "boxprobe: %s\n", e.what());
     }

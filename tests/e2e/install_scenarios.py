@@ -60,6 +60,30 @@ def first_run_installs_everything(s):
     expect(s.c(f'{DATA}\\DBZ\\Rakoviny.txt').exists(), False, 'Rakoviny.txt installed')
 
 
+# What Wine's shell32 must make of the installed desktop shortcuts: the stored
+# target, working folder, icon, Resolve's status, the resolved target and what it is.
+SHORTCUT_TARGETS = {
+    'Orvo Tool.lnk': dict(path=f'{PROGRAM}\\Orvo Tool.exe', working=PROGRAM, icon_file=f'{PROGRAM}\\Orvo Tool.exe',
+                          icon_index='0', resolve='0x00000000', resolved=f'{PROGRAM}\\Orvo Tool.exe',
+                          resolved_kind='file'),
+    'Orvo_Tool DATA.lnk': dict(path=DATA, working='', icon_file='', icon_index='0', resolve='0x00000000',
+                               resolved=DATA, resolved_kind='folder'),
+}
+
+
+@scenario
+def desktop_shortcuts_open_the_installed_program(s):
+    """After an installation the desktop's shortcuts, loaded and resolved
+    through IShellLinkW, lead to the installed program (which exists) and
+    to the data folder."""
+    s.put_distribution(language=1)
+    expect_completion(s.run(), 'Instaltion completed.')
+    read = s.read_shortcuts([s.desktop / name for name in SHORTCUT_TARGETS])
+    for name, shortcut in zip(SHORTCUT_TARGETS, read):
+        got = {k: shortcut.get(k) for k in SHORTCUT_TARGETS[name]}
+        expect(got, SHORTCUT_TARGETS[name], f'{name} through the shell')
+
+
 @scenario
 def second_run_upgrades_and_keeps_edited_power_lists(s):
     s.put_distribution(language=2)
@@ -264,7 +288,7 @@ def released_zip_installs_as_a_customer_would(s):
     source = s.root / 'vendor'
     make_distribution.write(source, language=2)
     release = Path(__file__).resolve().parents[2] / 'scripts' / 'release.py'
-    python = subprocess.run(['bash', str(release.with_name('pefile-python.sh'))], check=True, capture_output=True,
+    python = subprocess.run(['bash', str(release.with_name('release-python.sh'))], check=True, capture_output=True,
                             text=True).stdout.strip()
     subprocess.run([python, str(release), '--setup-exe', str(windows_build() / 'Setup.exe'),
                     '--plan-tool', os.environ['SETUP_PLAN_TOOL'], '--version', '1.0.0.0', '--epoch', '1767225600',

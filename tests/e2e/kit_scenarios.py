@@ -17,6 +17,7 @@ from lab import NO_DAC_OVERRIDE, arch, loader, windows_build, wineserver
 from scenario import Scenarios
 import check_kit  # noqa: E402  (scripts/, put on the path by lab)
 import expected_plan  # noqa: E402
+import make_distribution  # noqa: E402
 
 scenario = Scenarios()
 SHELL_FOLDERS = 'user.reg:Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell Folders'
@@ -122,6 +123,25 @@ def check_kit_restores_desktop_after_a_failed_scenario(s):
     expect(code, 1, 'exit status')
     expect(bool(re.search(r'^desktop-expand \(.*\): FAIL: .*Plocha', out, re.M)), True,
            'the scenario failed on its own desktop folder')
+
+
+@scenario
+def check_kit_fails_a_shortcut_made_on_the_build_machine(s):
+    """A distribution whose Orvo Tool.lnk leads to the build machine's copy:
+    the installation fails, naming the shortcut, what it points to and what
+    it must; the shell's reading of it is in the report."""
+    def build_machine_shortcut(kit):
+        shutil.copytree(kit / 'dist', kit / 'broken')
+        (kit / 'broken' / 'Orvo Tool.lnk').write_bytes(make_distribution.shell_link(
+            'D:\\build\\Orvo Tool.exe', 'D:\\build', 'D:\\build\\Orvo Tool.exe'))
+
+    code, out = run_kit(s, '--only', 'install-en', 'C:\\kit\\broken', prepare=build_machine_shortcut)
+    expect(code, 1, 'exit status')
+    expect(bool(re.search(r'^install-en \(.*\): FAIL: .*Orvo Tool\.lnk points to D:\\build\\Orvo Tool\.exe, '
+                          r'not C:\\Orvo_Tool\\Orvo Tool\.exe', out, re.M)), True, 'the failure names the shortcut')
+    report = (s.drive_c / 'kit' / 'report.txt').read_text(encoding='utf-8')
+    expect('  shortcut Orvo_Tool DATA.lnk: target C:\\Orvo_Tool Data, working folder none, icon none, resolved '
+           '0x00000000 to C:\\Orvo_Tool Data (folder)' in report, True, 'the shell\'s reading in the report')
 
 
 @scenario

@@ -7,16 +7,19 @@ def unescape(value):
 
 
 class Report:
-    """What boxprobe saw: boxes and windows in order, and the exit status."""
+    """What boxprobe saw: boxes and windows in order, and the exit status; or
+    the shortcuts it read, each {file, path, working, icon_file, icon_index,
+    resolve, resolved, resolved_kind} or {file, error}."""
 
     def __init__(self, text):
         self.boxes, self.windows, self.exit, self.timeout, self.notes = [], [], None, False, []
+        self.shortcuts = []
         block = None
         for line in text.splitlines():
-            if line in ('box', 'window', 'window-before-box'):
+            if line in ('box', 'window', 'window-before-box', 'shortcut'):
                 block = {'kind': line, 'children': [], 'icon': 'none'}
             elif line == 'end' and block is not None:
-                (self.boxes if block['kind'] == 'box' else self.windows).append(block)
+                {'box': self.boxes, 'shortcut': self.shortcuts}.get(block['kind'], self.windows).append(block)
                 block = None
             elif '=' in line:
                 key, value = line.split('=', 1)

@@ -121,6 +121,21 @@ class Scenario:
         return result
 
 
+    def read_shortcuts(self, paths):
+        """The shortcuts at `paths` (host paths in this prefix) as Wine's shell
+        reads and resolves them: boxprobe's shortcut blocks, in order."""
+        report = self.root / 'shortcuts.txt'
+        cmd = [loader(), str(windows_build() / 'boxprobe.exe'), '--report', z_path(report)]
+        for path in paths:
+            cmd += ['--shortcut', self.win(path)]
+        try:
+            proc = subprocess.run(cmd, env=self.env, timeout=120, capture_output=True)
+        finally:
+            self.stop_wine()
+        if proc.returncode != 0 or not report.exists():
+            raise AssertionError(f'boxprobe failed ({proc.returncode}): {proc.stderr.decode(errors="replace")}')
+        return Report(report.read_text(encoding='utf-8')).shortcuts
+
     def stop_wine(self):
         """Ends every process of the prefix and waits for its server to go, so
         that the next run starts one of its own (in its own mount namespace)."""

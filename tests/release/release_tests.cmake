@@ -3,10 +3,15 @@ if(NOT SETUP_PRODUCT_BUILD)
     message(STATUS "Release tests: off (no SETUP_PRODUCT_BUILD)")
     return()
 endif()
-execute_process(COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/pefile-python.sh
-    OUTPUT_VARIABLE release_python OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE no_pefile)
-if(NOT no_pefile EQUAL 0)
-    message(FATAL_ERROR "Release tests: no python3 with pefile (Debian package python3-pefile)")
+execute_process(COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/release-python.sh
+    OUTPUT_VARIABLE release_python OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE no_python)
+if(NOT no_python EQUAL 0)
+    message(FATAL_ERROR "Release tests: no ${release_python}")
+endif()
+# The sample's shortcuts are read back with liblnk's own tool too.
+find_program(SETUP_LNKINFO lnkinfo)
+if(NOT SETUP_LNKINFO)
+    message(FATAL_ERROR "Release tests: no lnkinfo (Debian package liblnk-utils)")
 endif()
 execute_process(COMMAND ${release_python} ${CMAKE_CURRENT_SOURCE_DIR}/release/release_test.py --list
     OUTPUT_VARIABLE names OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)

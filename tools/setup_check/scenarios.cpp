@@ -5,6 +5,7 @@
 
 #include "platform/win32/handles.h"
 #include "tools/setup_check/program_scenarios.h"
+#include "tools/setup_check/shortcuts.h"
 
 namespace kit {
 namespace {
@@ -101,6 +102,7 @@ void FirstInstallation(Kit& kit, Check& check, int language) {
     ExpectCompletion(check, kit.readable, RunSetup(kit), kCompleted[language][0]);
     ExpectInstalledTree(kit, check, language);
     ExpectProgramFolderList(kit, check);
+    ExpectShortcutsOpenTheirTargets(kit, check);
     std::vector<std::wstring> older;
     for (const auto& name : kit.plan.olderCopies) older.push_back(Join(kit.desktop, name));
     ExpectGone(check, older, "older copies on the desktop");
