@@ -536,21 +536,27 @@ def timestamped_release_outlives_its_certificate():
         expect(all('Throwaway TSA' in line for line in stamps), True, f'{what}: the authority named: {stamps}')
         expect(sorted(p.name for p in out.iterdir()),
                ['BUILDINFO', f'{TOP}.zip', 'SHA256SUMS', 'SHA256SUMS.p7s', 'SHA256SUMS.tsr'], f'{what}: OUT_DIR')
-    customer, out = fresh('ts-customer'), WORK / 'ts-out-good'
-    for name in os.listdir(out):
-        shutil.copy(out / name, customer)
-    shutil.copy(ca['root'], customer / 'ROOT.pem')
     later = f"@{int(time.time()) + 36 * 3600}"
     env = dict(os.environ, VENDOR_SHA256=openssl_fingerprint(keys / 'day.pem'))
-    for token in (True, False):
-        if not token:
+    foreign = stranger['root'].parent / 'TSA'
+    for token, reason in (('as released', None), ('from an authority outside ROOT.pem', 'Verification: FAILED'),
+                          ('none', 'certificate has expired')):
+        customer = fresh('ts-customer')
+        for name in ('BUILDINFO', 'SHA256SUMS', 'SHA256SUMS.p7s', 'SHA256SUMS.tsr', f'{TOP}.zip'):
+            shutil.copy(WORK / 'ts-out-good' / name, customer)
+        shutil.copy(ca['root'], customer / 'ROOT.pem')
+        if token == 'none':
             (customer / 'SHA256SUMS.tsr').unlink()
+        elif reason:
+            subprocess.run(f'openssl ts -query -data SHA256SUMS -sha256 -cert | openssl ts -reply -queryfile /dev/stdin '
+                           f'-config {foreign}-ts.cnf -inkey {foreign}.key -signer {foreign}.pem -out SHA256SUMS.tsr',
+                           shell=True, cwd=customer, check=True, capture_output=True)
         proc = subprocess.run(['faketime', later, 'bash', '-c', customer_checks()], cwd=customer, capture_output=True,
                               text=True, env=env)
         output = proc.stdout + proc.stderr
-        expect((proc.returncode == 0, 'all checks passed' in output), (token, token),
-               f'customer a day and a half later, token kept: {token}: {output}')
-        expect('certificate has expired' in output, not token, f'the reason without the token: {output}')
+        expect((proc.returncode == 0, 'all checks passed' in output), (not reason, not reason),
+               f'customer a day and a half later, token {token}: {output}')
+        expect(reason is None or reason in output, True, f'token {token}: the reason: {output}')
 
 
 def programs_signed_at_input():
