@@ -55,6 +55,8 @@ step() {
     done
     step_pid=''
     if [ -n "$stopped" ]; then
+        # The release steps say so themselves; the build cannot.
+        [ -z "$step_signal" ] || echo "error: stopped by SIG$stopped during the build; nothing was released" >&2
         exit $((128 + $(kill -l "$stopped")))
     fi
     return "$status"
