@@ -33,6 +33,7 @@ set -- ${args[@]+"${args[@]}"}
 # it once, through here; a signal to this script goes to the running step,
 # which cleans up after itself, and the release stops.
 step_pid='' step_signal='' stopped=''
+exec 9>&2  # this script's stderr, for a step whose own is redirected
 forward() {
     stopped=$1
     [ -z "$step_pid" ] || kill -s "${step_signal:-$1}" -- "-$step_pid" 2>/dev/null || true
@@ -56,7 +57,7 @@ step() {
     step_pid=''
     if [ -n "$stopped" ]; then
         # The release steps say so themselves; the build cannot.
-        [ -z "$step_signal" ] || echo "error: stopped by SIG$stopped during the build; nothing was released" >&2
+        [ -z "$step_signal" ] || echo "error: stopped by SIG$stopped during the build; nothing was released" >&9
         exit $((128 + $(kill -l "$stopped")))
     fi
     return "$status"
