@@ -12,8 +12,10 @@ TOOL_SECONDS = 300
 SECRET_FD = '@SECRET_FD@'
 STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
 # OpenSSL's error lines: ID:error:CODE:LIBRARY:FUNCTION:REASON:FILE:LINE:
-OPENSSL_ERROR = re.compile(r'^[0-9A-F]+:error:[0-9A-F]+:[^:]*:[^:]*:([^:]+):')
-
+OPENSSL_ERROR = re.compile(r'^[0-9A-F]+:error:[0-9A-F]+:([^:]*):[^:]*:([^:]+):')
+# Libraries whose errors only wrap another's, or come from osslsigncode
+# trying one key format after another.
+WRAPPERS = {'asn1 encoding routines', 'DECODER routines', 'engine routines', 'PEM routines', 'BIO routines'}
 
 class ReleaseError(Exception):
     """An expected failure: printed as one `error:` line per problem, never a traceback."""
@@ -45,11 +47,12 @@ def shown(path):
 
 
 def tool_reason(lines):
-    """Why a tool failed, in its own words: the first OpenSSL error's reason
-    (PIN incorrect, PIN locked, token not present ...), which the lines after
-    it only wrap; else its last line."""
-    reasons = [m.group(1) for m in map(OPENSSL_ERROR.match, lines) if m]
-    return reasons[0] if reasons else lines[-1]
+    """Why a tool failed, in its own words: the last OpenSSL error that does
+    not merely wrap another (PIN incorrect, PIN locked, Connection refused
+    ...); else its last line."""
+    errors = [m.groups() for m in map(OPENSSL_ERROR.match, lines) if m]
+    reasons = [reason for library, reason in errors if library not in WRAPPERS] or [r for _, r in errors]
+    return reasons[-1] if reasons else lines[-1]
 
 
 def run(cmd, failure, env=None, why=tool_reason, secret=None):

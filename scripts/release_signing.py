@@ -62,19 +62,18 @@ def readable_by_others(path):
 
 def read_secret(path):
     """The PIN or passphrase in `path`, a file or a pipe, read once. openssl
-    keeps a line's \r and blanks as part of the secret while osslsigncode
-    drops them: on a token each such mismatch is a wrong try, so such a file
-    is refused before any login."""
+    keeps a carriage return or trailing blank as part of the secret, where
+    osslsigncode drops the carriage return: on a token each such try counts
+    as a wrong PIN, so such a file is refused before any login."""
     if os.path.isdir(path):
         raise ReleaseError(f'{shown(path)}: a folder, not a PIN or passphrase file')
     data = Path(path).read_bytes()
     line = data[:-1] if data.endswith(b'\n') else data
-    problem = ('holds a carriage return (\\r, a Windows line end); save it with a plain \\n line end'
-               if b'\r' in data else
-               'holds more than one line; put the PIN or passphrase alone on one line' if b'\n' in line else
-               'ends in a blank (space or tab) that openssl would take as part of it; remove it'
-               if line != line.rstrip(b' \t') else
-               'is empty' if not line else None)
+    problems = [(b'\r' in data, 'holds a carriage return (\\r, a Windows line end); save it with a plain \\n line end'),
+                (b'\n' in line, 'holds more than one line; put the PIN or passphrase alone on one line'),
+                (line != line.rstrip(b' \t'), 'ends in a blank (space or tab) that openssl would take as part of it'),
+                (not line, 'is empty')]
+    problem = next((text for found, text in problems if found), None)
     if problem:
         raise ReleaseError(f'{shown(path)}: {problem}; no login was tried')
     try:

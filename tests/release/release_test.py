@@ -280,7 +280,8 @@ def signed_release_verifies_and_holds_the_build():
         shutil.move(presigned, source / 'Orvo Dustrel.exe')
         ca['pass_'].chmod(0o644)
     expect(releases[1].pop('Orvo Dustrel.exe'), kept, 'the program signed at input, kept byte for byte')
-    expect('Orvo Dustrel.exe  [kept, signed at input by --cert]' in proc.stdout, True, f'reported as kept: {proc.stdout}')
+    expect('Orvo Dustrel.exe  [kept, signed at input by --cert]' in proc.stdout, True,
+           f'reported as kept: {proc.stdout}')
     releases[0].pop('Orvo Dustrel.exe')
     expect(releases[0] == releases[1], True, 'the other files signed the same twice')
     signed = (folder / 'Setup.exe').read_bytes()
@@ -448,7 +449,8 @@ def token_release_equals_the_key_file_release():
     expect(outs['token'] == outs['key file'], True, 'the token signs the same bytes as the key file')
 
 
-TIME_STAMPING = 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=critical,timeStamping\n'
+TIME_STAMPING = ('basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n'
+                 'extendedKeyUsage=critical,timeStamping\n')
 
 
 def time_stamping_authority(folder, issuer, name):
@@ -548,8 +550,9 @@ def timestamped_release_outlives_its_certificate():
         if token == 'none':
             (customer / 'SHA256SUMS.tsr').unlink()
         elif reason:
-            subprocess.run(f'openssl ts -query -data SHA256SUMS -sha256 -cert | openssl ts -reply -queryfile /dev/stdin '
-                           f'-config {foreign}-ts.cnf -inkey {foreign}.key -signer {foreign}.pem -out SHA256SUMS.tsr',
+            subprocess.run('openssl ts -query -data SHA256SUMS -sha256 -cert | '
+                           f'openssl ts -reply -queryfile /dev/stdin -config {foreign}-ts.cnf -inkey {foreign}.key '
+                           f'-signer {foreign}.pem -out SHA256SUMS.tsr',
                            shell=True, cwd=customer, check=True, capture_output=True)
         proc = subprocess.run(['faketime', later, 'bash', '-c', customer_checks()], cwd=customer, capture_output=True,
                               text=True, env=env)
