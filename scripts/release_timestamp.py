@@ -5,6 +5,7 @@ import re
 import urllib.error
 import urllib.request
 
+from release_certificate import PEM
 from release_common import ReleaseError, run, shown
 
 REQUEST_SECONDS = 60
@@ -49,6 +50,11 @@ def timestamp_sums(url, sums, tsr, tsa_roots, work):
     run(['openssl', 'ts', '-reply', '-in', str(tsr), '-token_out', '-out', str(token)], 'cannot read SHA256SUMS.tsr')
     certs = run(['openssl', 'pkcs7', '-inform', 'DER', '-in', str(token), '-print_certs'],
                 'cannot read SHA256SUMS.tsr')
-    subject = next((line.split('=', 1)[1].strip() for line in certs.splitlines() if line.startswith('subject=')),
-                   'unknown')
+    first = PEM.search(certs)
+    if not first:
+        return when, 'unknown'
+    # The authority as osslsigncode names it for the programs: /CN=...
+    (work / 'tsa.pem').write_text(first.group(0))
+    subject = run(['openssl', 'x509', '-in', str(work / 'tsa.pem'), '-noout', '-subject', '-nameopt', 'compat'],
+                  'cannot read SHA256SUMS.tsr').split('=', 1)[1].strip()
     return when, subject
