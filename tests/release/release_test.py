@@ -593,7 +593,8 @@ def programs_signed_at_input():
             continue
         source = make_distribution.write(fresh('input-source'), language=1)
         signed = WORK / 'input-signed.exe'
-        stamp = ['-TSA-time', EPOCH] if '-TSA-certs' in sign else []
+        now = int(time.time())  # after every certificate here was issued
+        stamp = ['-TSA-time', str(now)] if '-TSA-certs' in sign else []
         subprocess.run(['osslsigncode', 'sign', *sign, *stamp, '-h', 'sha256', '-in', str(source / 'Orvo Dustrel.exe'),
                         '-out', str(signed)], check=True, capture_output=True)
         shutil.move(signed, source / 'Orvo Dustrel.exe')
@@ -604,7 +605,7 @@ def programs_signed_at_input():
             expect(proc.returncode, 0, f'{what}: exit status ({proc.stderr})')
             expect(f'Orvo Dustrel.exe  [{outcome}]' in proc.stdout, True, f'{what}: {proc.stdout}')
             if stamp:
-                when = time.strftime('%b %e %H:%M:%S %Y GMT', time.gmtime(int(EPOCH)))
+                when = time.strftime('%b %e %H:%M:%S %Y GMT', time.gmtime(now))
                 expect(f'timestamp, Orvo Dustrel.exe: {when} by /CN=Throwaway TSA' in proc.stdout, True,
                        f'{what}: the timestamp reported: {proc.stdout}')
         else:
