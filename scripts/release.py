@@ -48,7 +48,7 @@ def check_options(args):
         raise ReleaseError('--cert and --key go together')
     given = [f"--{name.replace('_', '-')}" for name in SIGNING_ONLY if getattr(args, name)]
     if given and not args.cert:
-        raise ReleaseError(f'{", ".join(given)} need(s) --cert and --key')
+        raise ReleaseError(f'{", ".join(given)}: only with --cert and --key')
     if args.timestamp and not re.match(r'https?://', args.timestamp):
         raise ReleaseError(f'--timestamp {args.timestamp}: give the authority\'s http:// or https:// address')
     if args.allow_signer:
