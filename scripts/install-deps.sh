@@ -9,7 +9,7 @@ SUDO=""
 packages=(cmake g++ make libgtest-dev googletest python3 util-linux file clang libclang-rt-14-dev
           g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686
           wine wine64 xvfb osslsigncode openssl python3-pefile python3-liblnk liblnk-utils unzip
-          softhsm2 libengine-pkcs11-openssl)
+          softhsm2 libengine-pkcs11-openssl opensc-pkcs11 faketime)
 
 missing_of() {
     local p

@@ -5,12 +5,14 @@ is given, and writes a reproducible zip, SHA256SUMS and its signature. Run by
 release.sh, which builds Setup.exe and setup-plan from the commit first."""
 import argparse
 import os
+import re
 import shutil
+import signal
 import sys
 import tempfile
 from pathlib import Path
 
-from release_common import ReleaseError, sha256, shown
+from release_common import ReleaseError, Stopped, sha256, shown, stop_on_signals
 from release_distribution import check, plan_sources
 from release_output import Output, check_out_dir
 from release_pe import authenticode_sha256, release_version
@@ -23,7 +25,10 @@ PRODUCT = 'Orvo_Tool-Setup'
 USAGE = """bash scripts/release.sh [--version V]
            [--cert CERT.pem --key pkcs11:token=...;object=... --pkcs11-module MODULE.so --pass-file PIN_FILE]
            [--cert CERT.pem --key KEY.pem [--pass-file FILE]]
-           [--chain INTERMEDIATES.pem] [--ca ROOT.pem] [--crl CRL.pem] [--timestamp URL]  SOURCE_DIR OUT_DIR"""
+           [--chain INTERMEDIATES.pem] [--ca ROOT.pem] [--crl CRL.pem] [--timestamp URL [--tsa-ca TSA-ROOT.pem]]
+           [--allow-signer SHA256-FINGERPRINT] [--version-mismatch-ok]  SOURCE_DIR OUT_DIR"""
+SIGNING_ONLY = ('chain', 'ca', 'crl', 'pass_file', 'pkcs11_module', 'timestamp', 'tsa_ca', 'allow_signer')
+FINGERPRINT = re.compile(r'[0-9A-Fa-f]{2}(:?[0-9A-Fa-f]{2}){31}')
 
 
 def preflight(args, work):
@@ -38,6 +43,22 @@ def preflight(args, work):
     return source_dir, out_dir, Signer(args, work, warn=not args.checked) if args.cert else None
 
 
+def check_options(args):
+    if bool(args.cert) != bool(args.key):
+        raise ReleaseError('--cert and --key go together')
+    given = [f"--{name.replace('_', '-')}" for name in SIGNING_ONLY if getattr(args, name)]
+    if given and not args.cert:
+        raise ReleaseError(f'{", ".join(given)}: only with --cert and --key')
+    if args.timestamp and not re.match(r'https?://', args.timestamp):
+        raise ReleaseError(f'--timestamp {args.timestamp}: give the authority\'s http:// or https:// address')
+    if args.allow_signer:
+        if not FINGERPRINT.fullmatch(args.allow_signer):
+            raise ReleaseError(f'--allow-signer {args.allow_signer}: give a SHA-256 fingerprint, 64 hex digits '
+                               '(colons allowed), as openssl x509 -noout -fingerprint -sha256 prints it')
+        digits = args.allow_signer.replace(':', '').upper()
+        args.allow_signer = ':'.join(digits[i:i + 2] for i in range(0, 64, 2))
+
+
 def release(args):
     with tempfile.TemporaryDirectory(prefix='release-') as tmp:
         work = Path(tmp)
@@ -50,7 +71,7 @@ def release(args):
         if errors:
             print(f'nothing was released: {len(errors)} problem(s) in {shown(source_dir)}')
             raise ReleaseError('\nerror: '.join(errors))
-        version, origin = release_version(args.version, files['Orvo Tool.exe'])
+        version, origin = release_version(args.version, files['Orvo Tool.exe'], args.version_mismatch_ok)
         top = f'{PRODUCT}-{version}'
         stage = work / 'stage'
         for name, path in files.items():
@@ -71,8 +92,10 @@ def release(args):
             sums_path.write_text(''.join(f'{digest}  {name}\n' for digest, name in listed))
             if signer:
                 signer.sign_sums(sums_path, out.partial('SHA256SUMS.p7s'))
+            sums_stamp = signer.timestamp_sums(sums_path, out.partial('SHA256SUMS.tsr')) if args.timestamp else None
             out.commit()
-        report(stage / top, files, version, origin, signer, signed, sha256(args.setup_exe), build_digest, out)
+        report(stage / top, files, version, origin, signer, signed, sha256(args.setup_exe), build_digest, out,
+               sums_stamp)
 
 
 def main(argv):
@@ -85,18 +108,15 @@ def main(argv):
     internal.add_argument('--epoch', default=os.environ.get('SOURCE_DATE_EPOCH'))
     internal.add_argument('--build-info', help='the commit and toolchain lines release.sh found')
     ap.add_argument('--version')
-    for option in ('--cert', '--key', '--chain', '--ca', '--crl', '--pass-file', '--pkcs11-module', '--timestamp'):
+    ap.add_argument('--version-mismatch-ok', action='store_true')
+    for option in ('--cert', '--key', '--chain', '--ca', '--crl', '--pass-file', '--pkcs11-module', '--timestamp',
+                   '--tsa-ca', '--allow-signer'):
         ap.add_argument(option)
     ap.add_argument('source_dir')
     ap.add_argument('out_dir')
     args = ap.parse_args(argv[1:])
     try:
-        if bool(args.cert) != bool(args.key):
-            raise ReleaseError('--cert and --key go together')
-        if (args.chain or args.ca or args.crl or args.pass_file or args.pkcs11_module or args.timestamp) \
-                and not args.cert:
-            raise ReleaseError('--chain, --ca, --crl, --pass-file, --pkcs11-module and --timestamp '
-                               'need --cert and --key')
+        check_options(args)
         if args.epoch is None or not str(args.epoch).isdigit():
             raise ReleaseError('SOURCE_DATE_EPOCH must be set to a time in seconds')
         args.epoch = int(args.epoch)
@@ -106,6 +126,11 @@ def main(argv):
     except ReleaseError as e:
         print(f'error: {e}', file=sys.stderr)
         return 1
+    except (KeyboardInterrupt, Stopped) as e:
+        signum = getattr(e, 'signum', signal.SIGINT)
+        print(f'error: stopped by {signal.Signals(signum).name}; nothing was released, OUT_DIR is as it was found',
+              file=sys.stderr)
+        return 128 + signum
     except OSError as e:
         print(f'error: {shown(e.filename) + ": " if e.filename else ""}{e.strerror or e}',
               file=sys.stderr)
@@ -114,4 +139,5 @@ def main(argv):
 
 
 if __name__ == '__main__':
+    stop_on_signals()
     sys.exit(main(sys.argv))

@@ -11,6 +11,58 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
+# A pass file given as a pipe, <(...), can be read only once: it is read here
+# and handed to each step on descriptor 3, byte for byte, never to a file.
+args=() secret='' piped=''
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --pass-file=*) set -- --pass-file "${1#--pass-file=}" "${@:2}" ;;
+    esac
+    if [ "$1" = --pass-file ] && [ $# -ge 2 ] && [ -e "$2" ] && [ ! -f "$2" ] && [ ! -d "$2" ]; then
+        secret=$(cat -- "$2" && printf x) && secret=${secret%x} && piped=1
+        args+=(--pass-file /dev/fd/3)
+        shift 2
+        continue
+    fi
+    args+=("$1")
+    shift
+done
+set -- ${args[@]+"${args[@]}"}
+
+# Each step runs in a session of its own, so a Ctrl+C at the terminal reaches
+# it once, through here; a signal to this script goes to the running step,
+# which cleans up after itself, and the release stops.
+step_pid='' step_signal='' stopped=''
+exec 9>&2  # this script's stderr, for a step whose own is redirected
+forward() {
+    stopped=$1
+    [ -z "$step_pid" ] || kill -s "${step_signal:-$1}" -- "-$step_pid" 2>/dev/null || true
+}
+for sig in INT TERM HUP; do
+    trap "forward $sig" "$sig"
+done
+step() {
+    local status=0
+    if [ -n "$piped" ]; then
+        setsid "$@" 3< <(printf '%s' "$secret") &
+    else
+        setsid "$@" &
+    fi
+    step_pid=$!
+    wait "$step_pid" || status=$?
+    while kill -0 "$step_pid" 2>/dev/null; do
+        status=0
+        wait "$step_pid" || status=$?
+    done
+    step_pid=''
+    if [ -n "$stopped" ]; then
+        # The release steps say so themselves; the build cannot.
+        [ -z "$step_signal" ] || echo "error: stopped by SIG$stopped during the build; nothing was released" >&9
+        exit $((128 + $(kill -l "$stopped")))
+    fi
+    return "$status"
+}
+
 missing=()
 need() { command -v "$1" >/dev/null || missing+=("$1 (Debian package $2)"); }
 need git git
@@ -51,7 +103,7 @@ echo "commit: $commit"
 echo "SOURCE_DATE_EPOCH: $SOURCE_DATE_EPOCH ($(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC'))"
 
 # A wrong passphrase or a full OUT_DIR ends the run before the build.
-"$python" "$root/scripts/release.py" --preflight "$@" </dev/null || exit 1
+step "$python" "$root/scripts/release.py" --preflight "$@" </dev/null || exit 1
 
 # The commit's own tree in a fresh folder: no cache, flag or edit of build/
 # or of the work tree reaches the release.
@@ -65,10 +117,14 @@ echo "building Setup.exe (win32 preset) and setup-plan from $commit" >&2
 # change Setup.exe.
 clean_env=(env -i "PATH=$PATH" "HOME=${HOME:-/}" "TMPDIR=${TMPDIR:-/tmp}" LANG=C.UTF-8 TZ=UTC
     "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH")
-if ! (cd "$work/src" && "${clean_env[@]}" bash -ec 'cmake --preset win32
+# The build's tools start with Ctrl+C ignored, as background jobs do: they are
+# stopped with SIGTERM.
+step_signal=TERM
+if ! step "${clean_env[@]}" bash -ec 'cd "$0"
+    cmake --preset win32
     cmake --build --preset win32 --target Setup -j2
     cmake --preset native
-    cmake --build --preset native --target setup-plan -j2') >"$work/build.log" 2>&1; then
+    cmake --build --preset native --target setup-plan -j2' "$work/src" >"$work/build.log" 2>&1; then
     tail -n 20 "$work/build.log" >&2
     echo "error: the build of $commit failed (its last lines above); nothing was released" >&2
     exit 1
@@ -87,8 +143,9 @@ first_line() { "${clean_env[@]}" "$@" --version 2>&1 | head -n 1; }
     echo "cmake: $(first_line cmake)"
 } >"$work/build-info"
 tail -n +2 "$work/build-info"
+step_signal=''
 
 status=0
-"$python" "$work/src/scripts/release.py" --checked --setup-exe "$work/src/build/win32/Setup.exe" \
+step "$python" "$work/src/scripts/release.py" --checked --setup-exe "$work/src/build/win32/Setup.exe" \
     --plan-tool "$work/src/build/native/setup-plan" --build-info "$work/build-info" "$@" </dev/null || status=$?
 exit "$status"

@@ -71,8 +71,8 @@ class Certificate:
 
     def check(self, key_public, key_name, roots, now, warn):
         """One line for the first thing wrong with the certificate; a warning
-        when it expires soon."""
-        if key_public != self.public_key():
+        when it expires soon. A `key_public` of None: the key was checked before."""
+        if key_public is not None and key_public != self.public_key():
             raise ReleaseError(f'{key_name} does not match the certificate in {shown(self.path)} '
                                '(their public keys differ; the signer\'s certificate comes first in --cert)')
         dates = dict(line.split('=', 1) for line in self._x509('-startdate', '-enddate').splitlines() if '=' in line)

@@ -1,8 +1,12 @@
 """OUT_DIR as one transaction: checked before the build, every file written
 under a temporary name, all renamed into place or none."""
 import os
+import signal
 
 from release_common import ReleaseError, shown
+
+
+CLEANUP_SIGNALS = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}
 
 
 class Output:
@@ -26,6 +30,8 @@ class Output:
         return path
 
     def commit(self):
+        # All renamed or, on a failure, all undone: no signal in between.
+        signal.pthread_sigmask(signal.SIG_BLOCK, CLEANUP_SIGNALS)
         for partial, final in self.pending:
             os.replace(partial, final)
             self.placed.append(final)

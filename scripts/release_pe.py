@@ -32,12 +32,15 @@ def version_strings(data):
     return strings
 
 
-def release_version(override, program):
-    """--version, else the ProductVersion of Orvo Tool.exe, else its FileVersion."""
+def release_version(override, program, mismatch_ok=False):
+    """--version, else the ProductVersion of Orvo Tool.exe, else its FileVersion.
+    A --version must be the program's ProductVersion or its leading parts
+    (4.3.1 for 4.3.1.0) unless `mismatch_ok`; without `program` (before the
+    build) only its form is checked."""
+    strings = version_strings(program.read_bytes()) if program else {}
     if override is not None:
         version, origin = override, '--version'
     else:
-        strings = version_strings(program.read_bytes())
         key = next((k for k in ('ProductVersion', 'FileVersion') if strings.get(k)), None)
         if key is None:
             raise ReleaseError('Orvo Tool.exe has no version resource; give the version with --version V')
@@ -45,6 +48,10 @@ def release_version(override, program):
     if not VERSION.fullmatch(version):
         raise ReleaseError(f'{origin} {version!r} cannot name a file: use letters, digits and . + _ -, '
                            'beginning with a letter or digit' + ('' if override is not None else '; give --version V'))
+    product, parts = strings.get('ProductVersion'), version.split('.')
+    if override is not None and product and not mismatch_ok and parts != product.split('.')[:len(parts)]:
+        raise ReleaseError(f'--version {version} is not the ProductVersion of Orvo Tool.exe, {product}, '
+                           'nor its leading parts; give --version-mismatch-ok if the release is to differ')
     return version, origin
 
 

@@ -34,7 +34,7 @@ def build_info(args, files, folder, version, signer, build_sha256):
     return info
 
 
-def report(folder, files, version, origin, signer, signed, build_sha256, build_digest, out):
+def report(folder, files, version, origin, signer, signed, build_sha256, build_digest, out, sums_stamp=None):
     language = struct.unpack('<i', files['dLangv.dat'].read_bytes())[0]
     print(f'version: {version} ({origin})')
     print(f'files ({sum(1 for p in folder.rglob("*") if p.is_file())}):')
@@ -45,15 +45,19 @@ def report(folder, files, version, origin, signer, signed, build_sha256, build_d
     for name in sorted(n for n in files if n.lower().endswith('.lnk')):
         print(f'shortcut: {release_shortcuts.describe(name, folder / name)}')
     if signer:
-        for subject in sorted({s for _, s, _ in signed.values()}):
+        for subject in sorted({s for _, s, _, _ in signed.values()}):
             print(f'signer: {subject}')
         print(f'signer\'s SHA-256 fingerprint (--cert): {signer.cert.fingerprint}')
         print(f'revocation: {signer.revocation()}')
+        for name, (_, _, _, stamp) in signed.items():
+            print(f'timestamp, {name}: ' + (f'{stamp[0]} by {stamp[1]}' if stamp else 'none'))
+        if sums_stamp:
+            print(f'timestamp, SHA256SUMS (SHA256SUMS.tsr): {sums_stamp[0]} by {sums_stamp[1]} ({signer.timestamp})')
     else:
         print('signed: nothing (no --cert): the programs, Setup.exe and SHA256SUMS carry no signature')
     print(f'sha256 of the unsigned build of Setup.exe: {build_sha256}')
     print(f'Authenticode digest, reproducible build of Setup.exe: {build_digest}')
-    for name, (_, _, digest) in signed.items():
+    for name, (_, _, digest, _) in signed.items():
         print(f'Authenticode digest, released {name}: {digest}')
     for path in out.placed:
         print(f'released: {path} ({path.stat().st_size:,} bytes, sha256 {sha256(path)})')

@@ -291,11 +291,12 @@ def released_zip_installs_as_a_customer_would(s):
     python = subprocess.run(['bash', str(release.with_name('release-python.sh'))], check=True, capture_output=True,
                             text=True).stdout.strip()
     subprocess.run([python, str(release), '--setup-exe', str(windows_build() / 'Setup.exe'),
-                    '--plan-tool', os.environ['SETUP_PLAN_TOOL'], '--version', '1.0.0.0', '--epoch', '1767225600',
+                    '--plan-tool', os.environ['SETUP_PLAN_TOOL'], '--epoch', '1767225600',
                     str(source), str(s.root / 'out')], check=True, capture_output=True)
-    with zipfile.ZipFile(s.root / 'out' / 'Orvo_Tool-Setup-1.0.0.0.zip') as z:
+    top = f"Orvo_Tool-Setup-{make_distribution.VERSIONS['Orvo Tool.exe']}"
+    with zipfile.ZipFile(s.root / 'out' / f'{top}.zip') as z:
         z.extractall(s.dist)
-    s.dist = s.dist / 'Orvo_Tool-Setup-1.0.0.0'
+    s.dist = s.dist / top
     expect_completion(s.run(), 'Installation ist fertig.')
     expect_full_installation(s, 'Orvo Tool DE.pdf')
 

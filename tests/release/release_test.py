@@ -8,9 +8,11 @@ Setup.exe), SETUP_PLAN_TOOL (setup-plan), RELEASE_WORK (a scratch folder).
 import functools
 import http.server
 import os
+import re
 import resource
 import shlex
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -278,7 +280,8 @@ def signed_release_verifies_and_holds_the_build():
         shutil.move(presigned, source / 'Orvo Dustrel.exe')
         ca['pass_'].chmod(0o644)
     expect(releases[1].pop('Orvo Dustrel.exe'), kept, 'the program signed at input, kept byte for byte')
-    expect('Orvo Dustrel.exe  [kept, signed at input]' in proc.stdout, True, f'reported as kept: {proc.stdout}')
+    expect('Orvo Dustrel.exe  [kept, signed at input by --cert]' in proc.stdout, True,
+           f'reported as kept: {proc.stdout}')
     releases[0].pop('Orvo Dustrel.exe')
     expect(releases[0] == releases[1], True, 'the other files signed the same twice')
     signed = (folder / 'Setup.exe').read_bytes()
@@ -315,7 +318,7 @@ if args[:1] == ['sign']:
     data[pefile.PE(data=bytes(data)).sections[0].PointerToRawData] ^= 0xFF
     open('{folder}/changed.exe', 'wb').write(data)
     args[at] = '{folder}/changed.exe'
-sys.exit(subprocess.call(['{real}'] + args))
+sys.exit(subprocess.call(['{real}'] + args, close_fds=False))
 """)
     stand_in.chmod(0o755)
     return dict(os.environ, PATH=f'{folder}:{os.environ["PATH"]}')
@@ -373,19 +376,30 @@ def signing_faults_release_nothing():
         expect(out.exists(), False, f'{what}: OUT_DIR made')
 
 
+def pipe_holding(data):
+    """The read end of a pipe holding `data`, as `<(...)` gives a pass file."""
+    read_end, write_end = os.pipe()
+    os.write(write_end, data)
+    os.close(write_end)
+    return read_end
+
+
 def token_release_equals_the_key_file_release():
     """The same key imported to a SoftHSM2 token signs the same release, byte
-    for byte, with the PIN read from --pass-file and the intermediate given
-    apart with --chain; a wrong PIN is one line."""
+    for byte, with the PIN read from a pipe and the intermediate given apart
+    with --chain, logging in once per tool run (counted by pkcs11-spy): once
+    for the preflight's key check, once per program, once for SHA256SUMS. A
+    PIN file with CRLF or a trailing blank is refused before any login; a
+    wrong PIN and a missing token each keep the tool's own reason."""
     ca = throwaway_ca(fresh('token-keys'))
     tokens = fresh('tokens')
     conf = tokens / 'softhsm2.conf'
     conf.write_text(f'directories.tokendir = {tokens}\nobjectstore.backend = file\nlog.level = ERROR\n')
-    env = dict(os.environ, SOFTHSM2_CONF=str(conf))
-    pin, wrong = tokens / 'pin', tokens / 'wrong-pin'
-    for path, text in ((pin, '2468\n'), (wrong, '1357\n')):
-        path.write_text(text)
-        path.chmod(0o600)
+    spy_log = tokens / 'spy.log'
+    env = dict(os.environ, SOFTHSM2_CONF=str(conf), PKCS11SPY='/usr/lib/softhsm/libsofthsm2.so',
+               PKCS11SPY_OUTPUT=str(spy_log))
+    spy = next(Path('/usr/lib').glob('*/pkcs11/pkcs11-spy.so'), None)
+    expect(spy is not None, True, 'pkcs11-spy.so (Debian package opensc-pkcs11) installed')
     plain = tokens / 'signer.p8'
     subprocess.run(['openssl', 'pkcs8', '-topk8', '-nocrypt', '-in', str(ca['key']), '-passin', f"file:{ca['pass_']}",
                     '-out', str(plain)], check=True, capture_output=True)
@@ -394,23 +408,243 @@ def token_release_equals_the_key_file_release():
         subprocess.run(['softhsm2-util', *cmd], check=True, capture_output=True, env=env)
     plain.unlink()
     source = make_distribution.write(fresh('token-source'), language=2)
-    token = dict(key='pkcs11:token=release;object=signer', pkcs11_module='/usr/lib/softhsm/libsofthsm2.so',
-                 cert=ca['leaf'], chain=ca['intermediate'])  # the chain given apart
+    token = dict(key='pkcs11:token=release;object=signer', pkcs11_module=spy, cert=ca['leaf'],
+                 chain=ca['intermediate'])  # the chain given apart
+    absent = dict(token, key='pkcs11:token=absent;object=signer')
+    cases = [  # what, options, PIN file's bytes, its error line's end (None: released), logins
+        ('CRLF PIN file', token, b'2468\r\n', ': holds a carriage return (\\r, a Windows line end)', 0),
+        ('PIN with a trailing blank', token, b'2468 \n', ': ends in a blank (space or tab)', 0),
+        ('wrong PIN', token, b'1357\n', ' (openssl: PIN incorrect)', 1),
+        ('missing token', absent, b'2468\n', ' (openssl: object not found)', 0),
+        ('key file', {}, None, None, 0),
+        ('token', token, b'2468\n', None, 5),
+    ]
     outs = {}
-    for what, replace in (('key file', {}), ('token', dict(token, pass_file=pin)),
-                          ('wrong PIN', dict(token, pass_file=wrong))):
+    for what, replace, pin, error, logins in cases:
         out = WORK / f"token-{what.replace(' ', '-')}"
         shutil.rmtree(out, ignore_errors=True)
-        proc = run_release(source, out, *signing_args(ca, **replace), env=env)
-        if what == 'wrong PIN':
-            expect((proc.returncode, proc.stderr), (1, f'error: cannot open {token["key"]} on the token with the PIN '
-                                                       f'in {wrong}\n'), 'wrong PIN')
-            expect(out.exists(), False, 'wrong PIN: OUT_DIR made')
+        spy_log.unlink(missing_ok=True)
+        procs = []
+        for step in (['--preflight'], ['--checked']):  # as release.sh runs it, a pipe for each
+            fd = pipe_holding(pin) if pin else None
+            options = signing_args(ca, **dict(replace, pass_file=f'/dev/fd/{fd}' if fd else ca['pass_']))
+            procs.append(run_release(source, out, *step, *options, env=env, pass_fds=(fd,) if fd else ()))
+            if fd:
+                os.close(fd)
+            if procs[-1].returncode:
+                break
+        proc = procs[-1]
+        expect(len(re.findall(r'^\d+: C_Login$', spy_log.read_text() if spy_log.exists() else '', re.M)), logins,
+               f'{what}: token logins')
+        if error:
+            expect((proc.returncode, len(procs), proc.stderr.startswith('error: ') and error in proc.stderr),
+                   (1, 1, True),
+                   f'{what}: {proc.stderr}')
+            expect(proc.stderr.count('\n'), 1, f'{what}: one line')
+            expect(out.exists(), False, f'{what}: OUT_DIR made')
         else:
             expect(proc.returncode, 0, f'{what}: exit status ({proc.stderr})')
             released(out, signed=True)
             outs[what] = {p.name: p.read_bytes() for p in out.iterdir()}
     expect(outs['token'] == outs['key file'], True, 'the token signs the same bytes as the key file')
+
+
+TIME_STAMPING = ('basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n'
+                 'extendedKeyUsage=critical,timeStamping\n')
+
+
+def time_stamping_authority(folder, issuer, name):
+    """A throwaway authority's key, certificate and `openssl ts` configuration, issued by `issuer`."""
+    issue(folder, name, issuer, f'/CN=Throwaway {name}', TIME_STAMPING)
+    (folder / f'{name}.serial').write_text('01\n')
+    (folder / f'{name}-ts.cnf').write_text(
+        f'[tsa]\ndefault_tsa = this\n[this]\nserial = {folder}/{name}.serial\nsigner_digest = sha256\n'
+        'default_policy = 1.2.3.4.1\ndigests = sha256\naccuracy = secs:1\ness_cert_id_alg = sha256\n')
+    return folder / name
+
+
+class TimestampHandler(http.server.BaseHTTPRequestHandler):
+    """RFC 3161 over HTTP with `openssl ts -reply`: /NAME answers as
+    authority NAME; /good-then-NAME as `good` for the programs' three
+    requests, then as NAME."""
+    authorities, answered = {}, {}
+
+    def do_POST(self):
+        query = self.rfile.read(int(self.headers['Content-Length']))
+        path = self.path.strip('/')
+        count = self.answered[path] = self.answered.get(path, 0) + 1
+        name = 'good' if path.startswith('good-then-') and count <= 3 else path.rsplit('-', 1)[-1]
+        tsa = self.authorities[name]
+        reply = subprocess.run(['openssl', 'ts', '-reply', '-queryfile', '/dev/stdin', '-config', f'{tsa}-ts.cnf',
+                                '-inkey', f'{tsa}.key', '-signer', f'{tsa}.pem', '-out', '/dev/stdout'],
+                               input=query, capture_output=True, check=True).stdout
+        self.send_response(200)
+        self.send_header('Content-Type', 'application/timestamp-reply')
+        self.send_header('Content-Length', str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+
+    def log_message(self, *args):
+        pass
+
+
+def timestamp_server(authorities):
+    TimestampHandler.authorities = authorities
+    server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), TimestampHandler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return f'http://127.0.0.1:{server.server_address[1]}'
+
+
+def timestamped_release_outlives_its_certificate():
+    """--timestamp against a local authority: every program and SHA256SUMS
+    carry its verified timestamp, reported; a day and a half later, the
+    signer's certificate (valid for a day) expired, the README's customer
+    block passes at the token's time and fails without the token. An
+    authority outside --tsa-ca is refused, for the programs and for the sums
+    alone, and nothing is released."""
+    ca = throwaway_ca(fresh('ts-keys'))
+    keys = ca['root'].parent
+    issue(keys, 'day', 'intermediate', '/CN=Throwaway Signer/O=Test Vendor', CODE_SIGNING, days='1', encrypted=True)
+    (keys / 'day-chain.pem').write_text((keys / 'day.pem').read_text() + ca['intermediate'].read_text())
+    global EPOCH
+    EPOCH = str(int(os.stat(keys / 'day.pem').st_mtime))
+    stranger = throwaway_ca(fresh('ts-stranger'))
+    url = timestamp_server({'good': time_stamping_authority(keys, 'root', 'TSA'),
+                            'foreign': time_stamping_authority(stranger['root'].parent, 'root', 'TSA')})
+    source = make_distribution.write(fresh('ts-source'), language=1)
+    day = dict(cert=keys / 'day-chain.pem', key=keys / 'day.key', tsa_ca=ca['root'])
+    cases = [  # what, authority's path, the one error line or None
+        ('the authority under --tsa-ca', 'good', None),
+        ('an authority outside --tsa-ca', 'foreign',
+         f"the timestamp of Orvo Tool.exe does not verify against {ca['root']} (osslsigncode: "),
+        ('the sums timestamped outside --tsa-ca', 'good-then-foreign',
+         f'the timestamp of SHA256SUMS from {url}/good-then-foreign does not verify against {ca["root"]}'),
+    ]
+    for what, path, message in cases:
+        out = WORK / f'ts-out-{path}'
+        shutil.rmtree(out, ignore_errors=True)
+        proc = run_release(source, out, *signing_args(ca, **day, timestamp=f'{url}/{path}'))
+        if message:
+            errors = [line for line in proc.stderr.splitlines() if line.startswith('error:')]
+            expect((proc.returncode, len(errors) == 1 and errors[0].startswith(f'error: {message}')), (1, True),
+                   f'{what}: {proc.stderr}')
+            expect(out.exists(), False, f'{what}: OUT_DIR made')
+            continue
+        expect(proc.returncode, 0, f'{what}: exit status ({proc.stderr})')
+        stamps = [line for line in proc.stdout.splitlines() if line.startswith('timestamp, ')]
+        expect([line.split(':', 1)[0] for line in stamps],
+               ['timestamp, Orvo Tool.exe', 'timestamp, Orvo Dustrel.exe', 'timestamp, Setup.exe',
+                'timestamp, SHA256SUMS (SHA256SUMS.tsr)'], f'{what}: timestamps reported')
+        expect({line.split(' by ', 1)[1].split(' (')[0] for line in stamps}, {'/CN=Throwaway TSA'},
+               f'{what}: one authority, named: {stamps}')
+        expect(sorted(p.name for p in out.iterdir()),
+               ['BUILDINFO', f'{TOP}.zip', 'SHA256SUMS', 'SHA256SUMS.p7s', 'SHA256SUMS.tsr'], f'{what}: OUT_DIR')
+    later = f"@{int(time.time()) + 36 * 3600}"
+    env = dict(os.environ, VENDOR_SHA256=openssl_fingerprint(keys / 'day.pem'))
+    foreign = stranger['root'].parent / 'TSA'
+    for token, reason in (('as released', None), ('from an authority outside ROOT.pem', 'Verification: FAILED'),
+                          ('none', 'certificate has expired')):
+        customer = fresh('ts-customer')
+        for name in ('BUILDINFO', 'SHA256SUMS', 'SHA256SUMS.p7s', 'SHA256SUMS.tsr', f'{TOP}.zip'):
+            shutil.copy(WORK / 'ts-out-good' / name, customer)
+        shutil.copy(ca['root'], customer / 'ROOT.pem')
+        if token == 'none':
+            (customer / 'SHA256SUMS.tsr').unlink()
+        elif reason:
+            subprocess.run('openssl ts -query -data SHA256SUMS -sha256 -cert | '
+                           f'openssl ts -reply -queryfile /dev/stdin -config {foreign}-ts.cnf -inkey {foreign}.key '
+                           f'-signer {foreign}.pem -out SHA256SUMS.tsr',
+                           shell=True, cwd=customer, check=True, capture_output=True)
+        proc = subprocess.run(['faketime', later, 'bash', '-c', customer_checks()], cwd=customer, capture_output=True,
+                              text=True, env=env)
+        output = proc.stdout + proc.stderr
+        expect((proc.returncode == 0, 'all checks passed' in output), (not reason, not reason),
+               f'customer a day and a half later, token {token}: {output}')
+        expect(reason is None or reason in output, True, f'token {token}: the reason: {output}')
+
+
+def programs_signed_at_input():
+    """A program given signed is kept only when its signer is --cert's, or
+    the certificate --allow-signer names, and its timestamp (osslsigncode's
+    own test authority) verifies against --tsa-ca; the report says which."""
+    ca = throwaway_ca(fresh('input-keys'))
+    keys = ca['root'].parent
+    issue(keys, 'other', 'intermediate', '/CN=Other Signer', CODE_SIGNING)
+    stranger = throwaway_ca(fresh('input-stranger'))
+    tsa = time_stamping_authority(keys, 'root', 'TSA')
+    foreign_tsa = time_stamping_authority(stranger['root'].parent, 'root', 'TSA')
+    has_test_authority = '-TSA-certs' in subprocess.run(['osslsigncode', '--help'], capture_output=True,
+                                                        text=True).stdout
+    other = ['-certs', str(keys / 'other.pem'), '-ac', str(ca['intermediate']), '-key', str(keys / 'other.key')]
+    ours = ['-certs', str(ca['cert']), '-key', str(ca['key']), '-readpass', str(ca['pass_'])]
+    allow = ['--allow-signer', openssl_fingerprint(keys / 'other.pem')]
+    cases = [  # what, osslsigncode sign's signer and timestamp, release options, kept as or the error
+        ('another signer', other, [], 'Orvo Dustrel.exe is signed at input by another certificate than --cert'),
+        ('another signer, allowed', other, allow, 'kept, signed at input by --allow-signer'),
+        ('ours, timestamped under --tsa-ca', ours + ['-TSA-certs', f'{tsa}.pem', '-TSA-key', f'{tsa}.key'],
+         [], 'kept, signed at input by --cert'),
+        ('ours, timestamped outside --tsa-ca',
+         ours + ['-TSA-certs', f'{foreign_tsa}.pem', '-TSA-key', f'{foreign_tsa}.key'], [],
+         f"the timestamp of Orvo Dustrel.exe does not verify against {ca['root']}"),
+    ]
+    for what, sign, options, outcome in cases:
+        if '-TSA-certs' in sign and not has_test_authority:
+            print(f'{what}: skipped: this osslsigncode has no test timestamp authority (-TSA-certs)')
+            continue
+        source = make_distribution.write(fresh('input-source'), language=1)
+        signed = WORK / 'input-signed.exe'
+        now = int(time.time())  # after every certificate here was issued
+        stamp = ['-TSA-time', str(now)] if '-TSA-certs' in sign else []
+        subprocess.run(['osslsigncode', 'sign', *sign, *stamp, '-h', 'sha256', '-in', str(source / 'Orvo Dustrel.exe'),
+                        '-out', str(signed)], check=True, capture_output=True)
+        shutil.move(signed, source / 'Orvo Dustrel.exe')
+        out = WORK / 'input-out'
+        shutil.rmtree(out, ignore_errors=True)
+        proc = run_release(source, out, *signing_args(ca, tsa_ca=ca['root']), *options)
+        if outcome.startswith('kept'):
+            expect(proc.returncode, 0, f'{what}: exit status ({proc.stderr})')
+            expect(f'Orvo Dustrel.exe  [{outcome}]' in proc.stdout, True, f'{what}: {proc.stdout}')
+            if stamp:
+                when = time.strftime('%b %e %H:%M:%S %Y GMT', time.gmtime(now))
+                expect(f'timestamp, Orvo Dustrel.exe: {when} by /CN=Throwaway TSA' in proc.stdout, True,
+                       f'{what}: the timestamp reported: {proc.stdout}')
+        else:
+            errors = [line for line in proc.stderr.splitlines() if line.startswith('error:')]
+            expect((proc.returncode, len(errors) == 1 and errors[0].startswith(f'error: {outcome}')), (1, True),
+                   f'{what}: {proc.stderr}')
+            expect(out.exists(), False, f'{what}: OUT_DIR made')
+
+
+def signal_sending(tool, signum, folder):
+    """`tool` first on PATH, which sends `signum` to the release when it signs SHA256SUMS."""
+    real = shutil.which(tool)
+    stand_in = folder / tool
+    stand_in.write_text(f"""#!/bin/sh
+case " $* " in *" -sign "*) kill -{signum.name[3:]} $PPID; sleep 5 ;; esac
+exec {real} "$@"
+""")
+    stand_in.chmod(0o755)
+    return dict(os.environ, PATH=f'{folder}:{os.environ["PATH"]}')
+
+
+def signals_leave_out_dir_as_found():
+    """SIGTERM, SIGHUP or Ctrl+C while SHA256SUMS is being signed: one error
+    line naming the signal, no traceback, OUT_DIR as found."""
+    ca = throwaway_ca(fresh('signal-keys'))
+    source = make_distribution.write(fresh('signal-source'), language=1)
+    for signum in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        env = signal_sending('openssl', signum, fresh('signal-bin'))
+        for before in ('none', 'empty'):
+            out = WORK / 'signal-out'
+            shutil.rmtree(out, ignore_errors=True)
+            if before == 'empty':
+                out.mkdir()
+            proc = run_release(source, out, *signing_args(ca), env=env, timeout=60)
+            what = f'{signum.name}, OUT_DIR {before}'
+            expect((proc.returncode, proc.stderr), (128 + signum, f'error: stopped by {signum.name}; nothing was '
+                                                                  'released, OUT_DIR is as it was found\n'), what)
+            expect(sorted(os.listdir(out)) if out.exists() else None, [] if before == 'empty' else None,
+                   f'{what}: OUT_DIR as found')
 
 
 def commit_of_this_tree():
@@ -438,7 +672,8 @@ def release_sh_builds_the_commit_alone():
     (its unsigned sha256 is the reproducible build's), the report begins with
     the commit and SOURCE_DATE_EPOCH, BUILDINFO's values are the report's, a
     key others can read is warned of once, and an edited tracked file, staged
-    or not, is refused."""
+    or not, is refused. The passphrase comes through a pipe, as `<(...)`
+    gives it."""
     ca = throwaway_ca(fresh('sh-keys'))
     ca['key'].chmod(0o640)
     repo, git, env = commit_of_this_tree()
@@ -449,7 +684,11 @@ def release_sh_builds_the_commit_alone():
     out = WORK / 'sh-out'
     shutil.rmtree(out, ignore_errors=True)
     release_sh = ['bash', str(repo / 'scripts' / 'release.sh'), *signing_args(ca), str(source), str(out)]
-    proc = subprocess.run(release_sh, capture_output=True, text=True, env=dict(env, CXXFLAGS='-fno-inline'))
+    # The passphrase given as <(...) would give it: a pipe, read once.
+    fd = pipe_holding(ca['pass_'].read_bytes())
+    piped = [f'--pass-file=/dev/fd/{fd}' if a == str(ca['pass_']) else a for a in release_sh if a != '--pass-file']
+    proc = subprocess.run(piped, capture_output=True, text=True, env=dict(env, CXXFLAGS='-fno-inline'), pass_fds=(fd,))
+    os.close(fd)
     expect(proc.returncode, 0, f'exit status ({proc.stderr})')
     when = time.strftime('%Y-%m-%d %H:%M:%S UTC', time.gmtime(int(EPOCH)))
     expect(proc.stdout.splitlines()[:2], [f'commit: {commit}', f'SOURCE_DATE_EPOCH: {EPOCH} ({when})'],
@@ -657,6 +896,11 @@ def no_version(folder):
     (folder / 'Orvo Tool.exe').write_bytes(make_distribution.placeholder_exe('Orvo Tool.exe'))
 
 
+def product_version(version):
+    return lambda folder: (folder / 'Orvo Tool.exe').write_bytes(
+        make_distribution.placeholder_exe('Orvo Tool.exe', version))
+
+
 def stand_in_data(folder):
     elsewhere = folder.parent / 'data-elsewhere'
     shutil.rmtree(elsewhere, ignore_errors=True)
@@ -672,6 +916,8 @@ OUT_CASES = [  # what, spoil the source, OUT_DIR before, options, limit, message
     ('--version with a slash inside', None, 'none', ['--version', '4.3/x'], None,
      "--version '4.3/x' cannot name a file"),
     ('no version resource', no_version, 'none', [], None, 'no version resource; give the version with --version'),
+    ('--version 4.4 against ProductVersion 4.3.1.0', product_version('4.3.1.0'), 'none', ['--version', '4.4'], None,
+     '--version 4.4 is not the ProductVersion of Orvo Tool.exe, 4.3.1.0'),
 ]
 
 
@@ -703,7 +949,9 @@ TESTS = {f.__name__: f for f in (sample_release_is_reproducible, signed_release_
                                  failures_leave_out_dir_as_found, token_release_equals_the_key_file_release,
                                  release_sh_builds_the_commit_alone, certificate_mistakes_stop_before_the_build,
                                  sample_shortcuts_read_back_through_liblnk,
-                                 shortcuts_must_lead_to_their_installed_targets)}
+                                 shortcuts_must_lead_to_their_installed_targets,
+                                 timestamped_release_outlives_its_certificate, programs_signed_at_input,
+                                 signals_leave_out_dir_as_found)}
 
 if __name__ == '__main__':
     if len(sys.argv) == 2 and sys.argv[1] == '--list':
