@@ -2,6 +2,8 @@
 
 #include <oleacc.h>
 
+#include "platform/win32/com.h"
+
 namespace boxdriver {
 namespace {
 
@@ -9,22 +11,8 @@ namespace {
 // import library resolves the name to the import thunk's code instead.
 const IID kIAccessible = __uuidof(IAccessible);
 
-// A COM interface pointer, released once.
 template <typename T>
-class Com {
-public:
-    Com() = default;
-    ~Com() {
-        if (p_) p_->Release();
-    }
-    Com(const Com&) = delete;
-    Com& operator=(const Com&) = delete;
-    T* get() const { return p_; }
-    void** put() { return reinterpret_cast<void**>(&p_); }
-
-private:
-    T* p_ = nullptr;
-};
+using Com = win32::UniqueCom<T>;
 
 struct Variant {
     Variant() { ::VariantInit(&v); }
@@ -83,20 +71,6 @@ void Walk(IAccessible* acc, Seen& seen, int depth) {
     }
 }
 
-// COM for this thread, for as long as this lives.
-class ComScope {
-public:
-    ComScope() : hr_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComScope() {
-        if (SUCCEEDED(hr_)) ::CoUninitialize();
-    }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-
-private:
-    HRESULT hr_;
-};
-
 
 // A control's own client object. Wine's oleacc gives every control a plain
 // client object (ROLE_SYSTEM_CLIENT) with the control's name; its class then
@@ -121,7 +95,7 @@ void NoteControl(HWND child, IAccessible* acc, Seen& seen) {
 // button, each shown child window's own client object (on Windows a task
 // dialog's text lives in its DirectUIHWND child).
 void ReadAccessible(HWND hwnd, Seen& seen) {
-    ComScope com;
+    const win32::ComScope com;
     Com<IAccessible> root;
     seen.accessibleStatus = ::AccessibleObjectFromWindow(hwnd, static_cast<DWORD>(OBJID_CLIENT), kIAccessible,
                                                          root.put());

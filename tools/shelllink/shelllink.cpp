@@ -5,25 +5,10 @@
 
 #include <vector>
 
-#include "platform/win32/handles.h"
+#include "platform/win32/com.h"
 
 namespace shelllink {
 namespace {
-
-// COM for this thread while this lives; a thread that has it already keeps it.
-class ComScope {
-public:
-    ComScope() : hr_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComScope() {
-        if (SUCCEEDED(hr_)) ::CoUninitialize();
-    }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-    HRESULT status() const { return hr_; }
-
-private:
-    HRESULT hr_;
-};
 
 std::wstring Hex(HRESULT hr) {
     wchar_t text[16];
@@ -73,7 +58,7 @@ std::wstring Expanded(const std::wstring& text) {
 
 Shortcut Read(const std::wstring& file) {
     Shortcut s;
-    const ComScope com;
+    const win32::ComScope com;
     if (FAILED(com.status()) && com.status() != RPC_E_CHANGED_MODE) {
         s.error = L"COM could not start (" + Hex(com.status()) + L")";
         return s;
