@@ -127,11 +127,12 @@ void PlanRunner::RunStep(const Step& step, SequenceSteps& sequence) {
 
 // Each file reaches its name whole or not at all, and stays there after a
 // power cut: it is copied to its temporary name, made writable, unmarked and
-// flushed there, then published in one step. The name is made anew, never
-// written through: a link another account put there meanwhile fails the copy. The read-only attribute a copy
-// brings from read-only media covers every stream, so it must go before the
-// download's zone mark can; a mark that stays fails nothing. A kept file is
-// published only where its name is still free.
+// flushed there, then published in one step. The temporary name is made
+// anew, never written through: a link another account put there meanwhile
+// fails the copy. The read-only attribute a copy brings from read-only media
+// covers every stream, so it must go before the download's zone mark can; a
+// mark that stays fails nothing. A kept file is published only where its
+// name is still free.
 void PlanRunner::Copy(const std::wstring& source, const std::wstring& target, bool replace) {
     const std::wstring temporary = TemporaryName(target);
     Discard(temporary);
@@ -153,8 +154,8 @@ void PlanRunner::CopyFailed(const std::wstring& source, const std::wstring& targ
     Count(false, sourceFailed ? source : std::wstring(), target, error);
 }
 
-// Replacing a file that a running program holds is refused as access denied,
-// where the user must read that it is in use.
+// Replacing a file that a running program or another process holds is
+// refused as access denied, where the user must read that it is in use.
 void PlanRunner::PublishFailed(const std::wstring& target, bool replace, std::uint32_t error) {
     Discard(TemporaryName(target));
     if (!replace && files_->FileExists(target)) return;  // the user's list came meanwhile: kept
