@@ -12,7 +12,7 @@ void ExpectProgramFolderList(Kit& kit, Check& check);
 // An upgrade while the installed program runs: that file fails, named, and
 // keeps its old contents; once the program ends, a rerun completes.
 void RunningProgram(Kit& kit, Check& check);
-// A program folder that was there before the first installation keeps its list.
+// An upgrade leaves a program folder's list as it found it.
 void ExistingFolderKeepsItsList(Kit& kit, Check& check);
 
 }  // namespace kit

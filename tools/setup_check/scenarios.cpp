@@ -333,7 +333,7 @@ const std::vector<Scenario>& Scenarios() {
         {"held-target", "a target held open without sharing", HeldTarget},
         {"held-removal", "Rakoviny.txt held with delete sharing", RemovalHeldWithDeleteSharing},
         {"running-program", "an upgrade while the installed program runs", RunningProgram},
-        {"folder-list-kept", "a program folder made before keeps its access list", ExistingFolderKeepsItsList},
+        {"folder-list-kept", "an upgrade keeps the program folder's own access list", ExistingFolderKeepsItsList},
         {"desktop-expand", "expandable Desktop value, non-ASCII folder", ExpandableNonAsciiDesktop},
         {"elsewhere", "started from another folder", StartedElsewhere},
         {"renamed", "renamed to Setup (1).exe", RenamedSetup},
