@@ -7,11 +7,13 @@ kit's guards: one kit at a time, a Desktop value that comes back after a
 kill, no start over an installed program, no change without a save."""
 import re
 import shutil
+import struct
+import zlib
 import subprocess
 import sys
 import time
 
-from expectations import expect
+from expectations import expect, expect_completion, expect_error
 from invariants import check_invariants, registry, snapshot
 from lab import NO_DAC_OVERRIDE, arch, loader, windows_build, wineserver
 from scenario import Scenarios
@@ -109,6 +111,41 @@ def check_kit_passes_under_wine(s):
     expect(bool(re.search(r'^User: .+; (not )?elevated; integrity level \w+', report, re.M)), True,
            'the user, elevation and integrity level in the report')
     expect(len(list((s.drive_c / 'kit' / 'setup-check-pictures').glob('*.png'))) > 0, True, 'pictures of the boxes')
+
+
+def magenta_share(png):
+    """The share of pure magenta pixels in a picture the box driver wrote
+    (8-bit RGB, filter 0 on every row, as tools/boxdriver/png.cpp writes)."""
+    data = png.read_bytes()
+    w, h = struct.unpack('>II', data[16:24])
+    idat, pos = b'', 8
+    while pos < len(data):
+        n, kind = struct.unpack('>I4s', data[pos:pos + 8])
+        idat += data[pos + 8:pos + 8 + n] if kind == b'IDAT' else b''
+        pos += 12 + n
+    raw = zlib.decompress(idat)
+    rows = [raw[y * (1 + 3 * w) + 1:(y + 1) * (1 + 3 * w)] for y in range(h)]
+    magenta = sum(row[x:x + 3] == b'\xff\x00\xff' for row in rows for x in range(0, 3 * w, 3))
+    return magenta / (w * h)
+
+
+@scenario
+def check_kit_box_driver_presses_behind_another_window(s):
+    """An active topmost window covers the screen (the user at work elsewhere):
+    the box driver still presses OK on a task dialog and on a message box,
+    pictures them as they draw themselves, and reads the message box's icon."""
+    s.put_distribution()
+    good = (s.dist / 'dLangv.dat').read_bytes()
+    (s.dist / 'dLangv.dat').write_bytes(b'\x01')
+    for name, expected in (('message box', lambda r: expect_error(r, 'Read beyond end of file.')),
+                           ('task dialog', lambda r: expect_completion(r, 'Instaltion completed.'))):
+        report = s.run(cover=True)
+        expected(report)
+        shot = s.root / report.boxes[0]['shot'].replace('\\', '/').rsplit('/', 1)[-1]
+        share = magenta_share(shot)
+        print(f'{name} picture: {share:.1%} magenta')
+        expect(share < 0.01, True, f'the {name} pictured, not the window in front of it')
+        (s.dist / 'dLangv.dat').write_bytes(good)
 
 
 @scenario
