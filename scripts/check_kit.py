@@ -42,9 +42,10 @@ N inconclusive". Exit status: 0 nothing failed or was inconclusive,
 of the kit's own, 4 nothing failed but something was inconclusive.
 After each first installation it asks the shell where the desktop shortcuts
 lead: each must open its own installed target, which must be there.
-It writes report.txt (this system's facts, the text of every box, what the
-shell read of each shortcut) and a picture of every box in
-setup-check-pictures, in the current folder.
+Each run writes report.txt (this system's facts, the text of every box, what
+the shell read of each shortcut) and a picture of every box in pictures, in
+a folder of its own: setup-check-reports\\YYYY-MM-DD HH.MM.SSZ beside
+setup-check.exe (the start in UTC). Earlier runs' folders are kept.
 
 While a scenario runs it installs into C:\\Orvo_Tool and C:\\Orvo_Tool Data,
 places the installer's items on the desktop, and in one scenario points the
@@ -54,8 +55,8 @@ folders and those desktop items and restores the value, also after Ctrl+C.
 While the value is replaced, the kit keeps the original in
 HKCU\\Software\\setup-check and a RunOnce entry: after a crash, a logoff or a
 power cut, the next logon restores it (keep this folder until then), and so
-does the kit's next start. It works in setup-check-work, removed at the end.
-Nothing else is left but the report and the pictures.
+does the kit's next start. It works in setup-check-work beside itself,
+removed at the end. Nothing else is left but the reports and their pictures.
 """
 
 

@@ -25,9 +25,18 @@ scenario = Scenarios()
 SHELL_FOLDERS = 'user.reg:Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell Folders'
 KIT_KEY = 'user.reg:Software\\\\setup-check'
 RUN_ONCE = 'user.reg:Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\RunOnce'
-OUTPUTS = ('kit/report.txt', 'kit/setup-check-pictures')
+OUTPUTS = ('kit/setup-check-reports',)
 PLOCHA = 'kit/setup-check-work/Plocha Žluťoučký kůň Рабочий стол'
 VERDICT = r'^\S+ \(.*\): (ok|FAIL|skipped|inconclusive)\b'
+
+
+def reports(s):
+    """The kit's run folders, oldest first (their names sort in time order)."""
+    return sorted((s.drive_c / 'kit' / 'setup-check-reports').iterdir())
+
+
+def newest_report(s):
+    return (reports(s)[-1] / 'report.txt').read_text(encoding='utf-8')
 
 
 def start_kit(s, *args, cwd='kit'):
@@ -107,10 +116,12 @@ def check_kit_passes_under_wine(s):
     expect(lines.count('FAIL') + lines.count('inconclusive'), 0, 'failed or inconclusive scenarios')
     expect(lines.count('skipped'), 1, 'skipped scenarios (zone-marks: Wine keeps streams as files)')
     expect(code, 0, 'exit status')
-    report = (s.drive_c / 'kit' / 'report.txt').read_text(encoding='utf-8')
+    report = newest_report(s)
     expect(bool(re.search(r'^User: .+; (not )?elevated; integrity level \w+', report, re.M)), True,
            'the user, elevation and integrity level in the report')
-    expect(len(list((s.drive_c / 'kit' / 'setup-check-pictures').glob('*.png'))) > 0, True, 'pictures of the boxes')
+    expect(bool(re.search(r'^Architecture: x64 system; this kit is 64-bit x64, native$', report, re.M)), True,
+           'the architecture as IsWow64Process2 gives it')
+    expect(len(list((reports(s)[-1] / 'pictures').glob('*.png'))) > 0, True, 'pictures of the boxes')
 
 
 def magenta_share(png):
@@ -149,6 +160,27 @@ def check_kit_box_driver_presses_behind_another_window(s):
 
 
 @scenario
+def check_kit_second_run_keeps_the_first_runs_report(s):
+    """Started again, as the README asks: a new dated folder, the first run's
+    report and pictures as they were, and the newest found by its name."""
+    check_kit.assemble(windows_build(), s.drive_c / 'kit', version='test')
+    outs = []
+    for _ in range(2):
+        try:
+            outs.append(output(start_kit(s, '--only', 'renamed')))
+        finally:
+            stop_wine(s)
+        if len(outs) == 1:
+            first = {p: p.read_bytes() for p in reports(s)[0].rglob('*') if p.is_file()}
+    expect([code for code, _ in outs], [0, 0], 'exit statuses')
+    expect(len(reports(s)), 2, 'run folders')
+    expect({p: p.read_bytes() for p in reports(s)[0].rglob('*') if p.is_file()}, first, "the first run's files")
+    expect(any(p.suffix == '.png' for p in first), True, "the first run's pictures")
+    said = re.findall(r'^report: (C:\\kit\\setup-check-reports\\[^\\]+)\\report\.txt\r?$', outs[1][1], re.M)
+    expect(said, ['C:\\kit\\setup-check-reports\\' + reports(s)[-1].name], 'the report the second run names')
+
+
+@scenario
 def check_kit_restores_desktop_after_a_failed_scenario(s):
     """The desktop scenario, failed by a distribution without a shortcut: the
     Desktop value it replaced is back, type and data."""
@@ -176,7 +208,7 @@ def check_kit_fails_a_shortcut_made_on_the_build_machine(s):
     expect(code, 1, 'exit status')
     expect(bool(re.search(r'^install-en \(.*\): FAIL: .*Orvo Tool\.lnk points to D:\\build\\Orvo Tool\.exe, '
                           r'not C:\\Orvo_Tool\\Orvo Tool\.exe', out, re.M)), True, 'the failure names the shortcut')
-    report = (s.drive_c / 'kit' / 'report.txt').read_text(encoding='utf-8')
+    report = newest_report(s)
     expect('  shortcut Orvo_Tool DATA.lnk: target C:\\Orvo_Tool Data, working folder none, icon none, resolved '
            '0x00000000 to C:\\Orvo_Tool Data (folder)' in report, True, 'the shell\'s reading in the report')
 

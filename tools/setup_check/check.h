@@ -30,7 +30,8 @@ struct Interrupted {};
 
 struct Kit {
     std::wstring source;    // the distribution under check, never changed
-    std::wstring home;      // report, pictures and work folder
+    std::wstring home;      // beside setup-check.exe: the reports and the work folder
+    std::wstring run;       // this run's report folder, named by its start
     std::wstring work, dist, pictures;
     std::wstring desktop;   // the user's desktop folder
     const Plan& plan = ExpectedPlan();

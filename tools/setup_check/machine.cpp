@@ -7,6 +7,7 @@
 #include "platform/win32/handles.h"
 #include "tools/boxdriver/boxdriver.h"
 #include "tools/boxdriver/gdi.h"
+#include "tools/setup_check/facts.h"
 
 namespace kit {
 namespace {
@@ -156,12 +157,12 @@ DWORD RegNumber(const win32::UniqueKey& key, const wchar_t* name) {
 
 std::string Narrow(const std::wstring& s) { return boxdriver::Utf8(s); }
 
-const char* ArchitectureName(WORD arch) {
-    switch (arch) {
-    case PROCESSOR_ARCHITECTURE_INTEL: return "x86";
-    case PROCESSOR_ARCHITECTURE_AMD64: return "x64";
-    case 12: return "ARM64";  // PROCESSOR_ARCHITECTURE_ARM64
-    default: return "other";
+unsigned MachineOf(WORD processorArchitecture) {
+    switch (processorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_INTEL: return kMachineX86;
+    case PROCESSOR_ARCHITECTURE_AMD64: return kMachineX64;
+    case 12: return kMachineArm64;  // PROCESSOR_ARCHITECTURE_ARM64
+    default: return kMachineUnknown;
     }
 }
 
@@ -172,21 +173,28 @@ std::string WindowsVersion() {
     // The true version: GetVersionEx answers what the manifest claims to support.
     if (auto get = Export<RtlGetVersionFn>(L"ntdll.dll", "RtlGetVersion")) get(&v);
     const win32::UniqueKey nt = OpenVersionKey();
-    std::wstring name = RegText(nt, L"ProductName");
+    std::string name = WindowsName(Narrow(RegText(nt, L"ProductName")), v.dwBuildNumber);
     const std::wstring display = RegText(nt, L"DisplayVersion");
-    if (!display.empty()) name += L" " + display;
+    if (!display.empty()) name += " " + Narrow(display);
     return std::to_string(v.dwMajorVersion) + "." + std::to_string(v.dwMinorVersion) + ", build " +
-           std::to_string(v.dwBuildNumber) + "." + std::to_string(RegNumber(nt, L"UBR")) +
-           (name.empty() ? "" : " (" + Narrow(name) + ")");
+           std::to_string(v.dwBuildNumber) + "." + std::to_string(RegNumber(nt, L"UBR")) + " (" + name + ")";
 }
 
+// IsWow64Process2 (Windows 10 1511 and later) names the machine even where
+// the kit is emulated; GetNativeSystemInfo answers an x86 program on ARM64
+// with x86, and IsWow64Process cannot say what it runs on.
 std::string Architecture() {
+    using IsWow64Process2Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+    USHORT process = 0, native = 0;
+    if (auto is2 = Export<IsWow64Process2Fn>(L"kernel32.dll", "IsWow64Process2"))
+        if (is2(::GetCurrentProcess(), &process, &native) != FALSE)
+            return ArchitectureText(process, native, sizeof(void*) == 8);
     SYSTEM_INFO si{};
     ::GetNativeSystemInfo(&si);
     BOOL wow = FALSE;
     ::IsWow64Process(::GetCurrentProcess(), &wow);
-    return std::string(ArchitectureName(si.wProcessorArchitecture)) + " system; this kit is " +
-           (sizeof(void*) == 8 ? "64-bit" : "32-bit") + (wow ? ", running under WoW64" : ", not under WoW64");
+    return ArchitectureText(wow ? kMachineX86 : kMachineUnknown, MachineOf(si.wProcessorArchitecture),
+                            sizeof(void*) == 8);
 }
 
 std::string UiLanguage() {
@@ -263,12 +271,6 @@ std::wstring FullPath(const std::wstring& path) {
     wchar_t buf[32768];
     const DWORD n = ::GetFullPathNameW(path.c_str(), 32768, buf, nullptr);
     return n > 0 && n < 32768 ? std::wstring(buf, n) : path;
-}
-
-std::wstring CurrentFolder() {
-    wchar_t buf[32768];
-    const DWORD n = ::GetCurrentDirectoryW(32768, buf);
-    return std::wstring(buf, n < 32768 ? n : 0);
 }
 
 std::wstring ModulePath() {

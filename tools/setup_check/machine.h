@@ -15,7 +15,6 @@ namespace kit {
 
 std::wstring Join(const std::wstring& folder, const std::wstring& name);
 std::wstring FullPath(const std::wstring& path);
-std::wstring CurrentFolder();
 std::wstring ModulePath();  // this program's own
 std::wstring ModuleFolder();
 bool Exists(const std::wstring& path);  // anything, links not followed

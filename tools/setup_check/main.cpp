@@ -1,9 +1,11 @@
 // setup-check: runs Setup.exe's scenarios against the real system it is
-// started on, prints one line per scenario and a summary, and writes
-// report.txt with pictures of every box. It leaves the machine as it found it.
+// started on, prints one line per scenario and a summary, and writes a
+// report with pictures of every box into a folder of the run's own, beside
+// itself. It leaves the machine as it found it.
 #include <cstdio>
 
 #include "app/resources/version.h"
+#include "tools/setup_check/facts.h"
 #include "tools/setup_check/scenarios.h"
 
 namespace kit {
@@ -117,7 +119,28 @@ bool RunOne(Kit& kit, const char* id, const char* title, void (*fn)(Kit&, Check&
 bool WriteReport(const Kit& kit, const std::vector<std::string>& lines) {
     std::string text;
     for (const auto& l : lines) text += l + "\r\n";
-    return WriteFile(Join(kit.home, L"report.txt"), text);
+    return WriteFile(Join(kit.run, L"report.txt"), text);
+}
+
+// A folder of this run's own for its report and pictures, named by its start
+// in UTC so that the names sort in time order; every earlier run's stays (the
+// README asks for a second run).
+bool MakeRunFolder(Kit& kit) {
+    const std::wstring reports = Join(kit.home, std::wstring(kPrefix) + L"-reports");
+    if (!MakeFolders(reports)) return false;
+    SYSTEMTIME t{};
+    ::GetSystemTime(&t);
+    for (unsigned attempt = 1; attempt < 100; ++attempt) {
+        const std::wstring run = Join(reports, Wide(RunFolderName(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                                                                  t.wSecond, attempt)));
+        if (::CreateDirectoryW(run.c_str(), nullptr)) {
+            kit.run = run;
+            kit.pictures = Join(run, L"pictures");
+            return MakeFolders(kit.pictures);
+        }
+        if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    }
+    return false;
 }
 
 struct Args {
@@ -184,13 +207,14 @@ int RunKit(int argc, wchar_t** argv) {
     ::SetConsoleCtrlHandler(OnCtrl, TRUE);
     Kit kit;
     g_kit = &kit;
-    kit.home = CurrentFolder();
+    // Beside itself, never in the current folder: a prompt started as
+    // administrator starts in System32.
+    kit.home = ModuleFolder();
     const RegValue desktopValue = ReadDesktopValue();
     kit.desktop = FolderOf(desktopValue);
     kit.source = FullPath(args.dist.empty() ? Join(ModuleFolder(), L"dist") : args.dist);
     kit.work = Join(kit.home, std::wstring(kPrefix) + L"-work");
     kit.dist = Join(kit.work, L"dist");
-    kit.pictures = Join(kit.home, std::wstring(kPrefix) + L"-pictures");
     if (!IsAbsolutePath(kit.desktop) || !IsFolder(kit.desktop)) {
         Print("setup-check: not started, because the Desktop value of Shell Folders, " + Narrow(Describe(desktopValue)) +
               ", names no existing absolute folder");
@@ -208,7 +232,7 @@ int RunKit(int argc, wchar_t** argv) {
                    : ". The interrupted run may have left them: remove them, then start again."));
         return kNotStarted;
     }
-    if (!RemoveTree(kit.work) || !RemoveTree(kit.pictures) || !MakeFolders(kit.work) || !MakeFolders(kit.pictures)) {
+    if (!RemoveTree(kit.work) || !MakeFolders(kit.work) || !MakeRunFolder(kit)) {
         Print("setup-check: cannot make its folders in " + Narrow(kit.home));
         return kNotStarted;
     }
@@ -237,7 +261,8 @@ int RunKit(int argc, wchar_t** argv) {
     const std::string summary = tally.Summary();
     report.push_back("");
     report.push_back(summary);
-    if (!WriteReport(kit, report)) Print("setup-check: cannot write report.txt");
+    if (!WriteReport(kit, report)) Print("setup-check: cannot write " + Narrow(Join(kit.run, L"report.txt")));
+    Print("report: " + Narrow(Join(kit.run, L"report.txt")));
     Print(summary);
     return tally.Status(going);
 }
