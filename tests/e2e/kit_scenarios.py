@@ -247,6 +247,25 @@ def check_kit_without_a_save_place_changes_nothing(s):
 
 
 @scenario
+def check_kit_blames_setup_for_nothing_it_could_not_prepare(s):
+    """A scenario the kit cannot prepare (its Setup (1).exe cannot be made:
+    the name is taken) and a contract suite taken away are inconclusive, each
+    in its own words, never failed."""
+    def unpreparable(kit):
+        shutil.copytree(kit / 'dist', kit / 'broken')
+        (kit / 'broken' / 'Setup (1).exe').write_bytes(b'taken')
+        (kit / 'fileops_contract.exe').unlink()
+
+    code, out = run_kit(s, '--only', 'renamed', '--only', 'contract', 'C:\\kit\\broken', prepare=unpreparable)
+    expect(re.findall(r'^(\S+) \(.*\): (\w+): (.*?)\r?$', out, re.M),
+           [('renamed', 'inconclusive', 'could not prepare the scenario: cannot make Setup (1).exe'),
+            ('contract', 'inconclusive', 'the contract suite is missing: fileops_contract.exe is not beside '
+                                         'setup-check.exe (removed by antivirus? unpack the kit again)')],
+           'the two scenario lines')
+    expect(code, 4, 'exit status (nothing failed, something inconclusive)')
+
+
+@scenario
 def check_kit_started_twice(s):
     """A second kit, started while the first has replaced the Desktop value,
     refuses with one line and exit 2; the first ends normally and puts it back."""

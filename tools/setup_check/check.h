@@ -13,8 +13,13 @@
 
 namespace kit {
 
-// Thrown by a scenario that cannot go on: a failure with its reason.
-struct Broken {
+// Thrown by a scenario the kit could not prepare (a file it could not place,
+// lock or copy: Controlled Folder Access, say): inconclusive, never Setup's fault.
+struct NotPrepared {
+    std::string why;
+};
+// Thrown when Setup itself did something that ends the scenario: a failure.
+struct SetupFault {
     std::string why;
 };
 // Thrown by a scenario this system cannot run, with the reason.

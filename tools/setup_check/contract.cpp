@@ -51,12 +51,16 @@ int Count(const std::string& out, const char* tag) {
 
 void RunContractSuite(Kit& kit, Check& check) {
     const std::wstring exe = Join(ModuleFolder(), L"fileops_contract.exe");
-    if (!Exists(exe)) throw Skip{"fileops_contract.exe is not beside setup-check.exe"};
+    // Not a check this system forbids: the kit came with it, and something
+    // (antivirus, an unpacking tool) took it away.
+    if (!Exists(exe))
+        throw CannotCheck{"the contract suite is missing: fileops_contract.exe is not beside setup-check.exe "
+                          "(removed by antivirus? unpack the kit again)"};
     const std::wstring temp = Join(kit.work, L"contract-temp");
-    if (!MakeFolders(temp)) throw Broken{"cannot make " + Narrow(temp)};
+    if (!MakeFolders(temp)) throw NotPrepared{"cannot make " + Narrow(temp)};
     std::string out;
     DWORD exitCode = 0;
-    if (!RunSuite(exe, temp, out, exitCode)) throw Broken{"the contract suite did not run to its end"};
+    if (!RunSuite(exe, temp, out, exitCode)) throw NotPrepared{"the contract suite did not run to its end"};
     const int passed = Count(out, "  PASSED  "), skipped = Count(out, "  SKIPPED "), failed = Count(out, "  FAILED  ");
     kit.details.push_back("  contract suite: " + std::to_string(passed) + " passed, " + std::to_string(failed) +
                           " failed, " + std::to_string(skipped) + " skipped; exit status " + std::to_string(exitCode));

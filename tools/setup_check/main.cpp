@@ -97,8 +97,10 @@ bool RunOne(Kit& kit, const char* id, const char* title, void (*fn)(Kit&, Check&
         skipped = s.why;
     } catch (const CannotCheck& c) {
         check.Inconclusive(c.why);
-    } catch (const Broken& b) {
-        check.Expect(false, b.why);
+    } catch (const NotPrepared& n) {
+        check.Inconclusive("could not prepare the scenario: " + n.why);
+    } catch (const SetupFault& f) {
+        check.Expect(false, f.why);
     } catch (const Interrupted&) {
         interrupted = true;
         check.Expect(false, "interrupted");

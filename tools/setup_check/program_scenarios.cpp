@@ -133,9 +133,9 @@ void RunningProgram(Kit& kit, Check& check) {
     ExpectCompletion(check, kit.readable, RunSetup(kit), L"Instaltion completed.");
     std::string previous, next;
     if (!ReadFile(kProgram, previous) || !ReadFile(Join(kit.dist, L"Orvo Tool.exe"), next))
-        throw Broken{"the program was not installed"};
+        throw NotPrepared{"the program was not installed"};
     next += "a newer build";  // an overlay: the image stays valid
-    if (!WriteFile(Join(kit.dist, L"Orvo Tool.exe"), next)) throw Broken{"cannot change the distribution's program"};
+    if (!WriteFile(Join(kit.dist, L"Orvo Tool.exe"), next)) throw NotPrepared{"cannot change the distribution's program"};
     {
         const RunningImage running(kit);
         const std::wstring first = Format(L"Installation incomplete: %d file(s) could not be installed (first: %s)", 1,
@@ -153,7 +153,7 @@ void RunningProgram(Kit& kit, Check& check) {
 // the root's entries still inherited.
 void ExistingFolderKeepsItsList(Kit& kit, Check& check) {
     PrepareDistribution(kit, 1);
-    if (!::CreateDirectoryW(kProgramFolder, nullptr)) throw Broken{"cannot make C:\\Orvo_Tool"};
+    if (!::CreateDirectoryW(kProgramFolder, nullptr)) throw NotPrepared{"cannot make C:\\Orvo_Tool"};
     const win32::UniqueSecurity mine = win32::SecurityFromSddl(
         L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + win32::CurrentUserSid() + L")(A;OICI;FR;;;BU)");
     BOOL present = FALSE, defaulted = FALSE;
