@@ -266,6 +266,44 @@ def check_kit_blames_setup_for_nothing_it_could_not_prepare(s):
 
 
 @scenario
+def check_kit_cleans_up_after_a_killed_run(s):
+    """Killed while Setup installs: the list beside the kit names what the run
+    made. The next start removes exactly that (the trees, the desktop items,
+    the work folder), leaves a file of the user's beside them, and runs."""
+    check_kit.assemble(windows_build(), s.drive_c / 'kit', version='test')
+    listed = s.drive_c / 'kit' / 'setup-check-cleanup.txt'
+    try:
+        first = start_kit(s, '--only', 'install-en')
+        wait_for(s.desktop / expected_plan.shortcuts()[0])
+        first.kill()
+    finally:
+        stop_wine(s)
+    first.communicate()
+    names = [line.split('\t', 1) for line in listed.read_text(encoding='utf-8').splitlines()]
+    expect(names[0], ['end programs under', 'C:\\kit\\setup-check-work'], "the list's first line")
+    expect(sorted(p for kind, p in names[1:] if kind == 'remove'),
+           sorted(['C:\\Orvo_Tool', 'C:\\Orvo_Tool Data', 'C:\\kit\\setup-check-work'] +
+                  [s.win(s.desktop / n) for n in expected_plan.desktop_names()]), 'the paths listed')
+    expect((s.drive_c / 'Orvo_Tool').exists(), True, 'the killed run left its installation')
+    mine = [s.drive_c / 'Orvo_Tool Mine' / 'keep.txt', s.desktop / 'keep.txt']
+    for m in mine:
+        m.parent.mkdir(exist_ok=True)
+        m.write_bytes(b'the user\'s own')
+    before, reg_before = snapshot(s.drive_c), registry(s.prefix)
+    try:
+        code, out = output(start_kit(s, '--only', 'renamed'))
+    finally:
+        stop_wine(s)
+    expect(bool(re.search(r'^setup-check: removed what an interrupted run left: .*C:\\Orvo_Tool\b', out, re.M)), True,
+           'the start says what it removed')
+    expect(code, 0, 'exit status')
+    for name in ['Orvo_Tool', 'Orvo_Tool Data', 'kit/setup-check-work', 'kit/setup-check-cleanup.txt'] + [
+            str((s.desktop / n).relative_to(s.drive_c)) for n in expected_plan.desktop_names()]:
+        expect((s.drive_c / name).exists(), False, f'{name} after the next start')
+    expect([m.read_bytes() for m in mine], [b'the user\'s own'] * 2, "the user's files beside them")
+
+
+@scenario
 def check_kit_started_twice(s):
     """A second kit, started while the first has replaced the Desktop value,
     refuses with one line and exit 2; the first ends normally and puts it back."""

@@ -333,14 +333,31 @@ bool CopyTree(const std::wstring& from, const std::wstring& to) {
     return ok;
 }
 
-bool RemoveTree(const std::wstring& path) {
+bool RemoveTree(const std::wstring& path, std::wstring* stays) {
     const DWORD attrs = AttributesOf(path);
     if (attrs == INVALID_FILE_ATTRIBUTES) return true;
     if (attrs & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(path.c_str(), attrs & ~FILE_ATTRIBUTE_READONLY);
-    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) return ::DeleteFileW(path.c_str()) || !Exists(path);
-    if (!IsLinkFolder(attrs))
-        ForEachEntry(path, [&](const std::wstring& name, DWORD) { RemoveTree(Join(path, name)); });
-    return ::RemoveDirectoryW(path.c_str()) || !Exists(path);
+    bool gone;
+    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+        gone = ::DeleteFileW(path.c_str()) || !Exists(path);
+    } else {
+        if (!IsLinkFolder(attrs))
+            ForEachEntry(path, [&](const std::wstring& name, DWORD) { RemoveTree(Join(path, name), stays); });
+        gone = ::RemoveDirectoryW(path.c_str()) || !Exists(path);
+    }
+    if (!gone && stays && stays->empty()) *stays = path;
+    return gone;
+}
+
+bool RemoveHeldTree(const std::wstring& path, std::wstring& held) {
+    held.clear();
+    const DWORD start = ::GetTickCount();
+    for (std::wstring stays;; stays.clear()) {
+        if (RemoveTree(path, &stays)) return true;
+        if (held.empty()) held = stays;
+        if (::GetTickCount() - start > 5000) return false;
+        ::Sleep(250);
+    }
 }
 
 std::vector<std::wstring> ListTree(const std::wstring& root) {

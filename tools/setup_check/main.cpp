@@ -6,6 +6,7 @@
 
 #include "app/resources/version.h"
 #include "tools/setup_check/facts.h"
+#include "tools/setup_check/leftovers.h"
 #include "tools/setup_check/scenarios.h"
 
 namespace kit {
@@ -26,12 +27,16 @@ void Print(const std::string& line) {
 }
 
 // Runs on a thread of its own. A closed console ends the process when this
-// returns, so the Desktop value is restored here, at once. A second Ctrl+C
+// returns, so the Desktop value is restored here, at once, and the rest. A second Ctrl+C
 // ends the kit at once, should the first find it waiting on something.
-BOOL WINAPI OnCtrl(DWORD) noexcept {
+BOOL WINAPI OnCtrl(DWORD event) noexcept {
     try {
         RestoreDesktopNow();
-    } catch (...) {  // nothing may unwind into the system's thread; the RunOnce entry still restores
+        // A closed console, a logoff or a shutdown ends the process when this
+        // returns: end Setup and remove what the list names now. Ctrl+C lets
+        // the scenario clean up as usual.
+        if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) ClearLeftovers();
+    } catch (...) {  // nothing may unwind into the system's thread; the RunOnce entry and the next start still do it
     }
     if (!g_kit || g_kit->interrupted.exchange(true)) return FALSE;
     return TRUE;
@@ -68,8 +73,13 @@ bool CleanUp(Kit& kit, Check& check) {
     for (const auto& d : kit.extraDesktops) paths.push_back(d);
     paths.push_back(kit.dist);
     std::string left;
-    for (const auto& p : paths)
-        if (!RemoveTree(p)) left += (left.empty() ? "" : ", ") + Narrow(p);
+    for (const auto& p : paths) {
+        std::wstring held;
+        if (!RemoveHeldTree(p, held))
+            left += (left.empty() ? "" : ", ") + Narrow(p) + " (" + Narrow(held) + " held)";
+        else if (!held.empty())
+            kit.details.push_back("  " + Narrow(held) + " was held for a moment, then removed");
+    }
     kit.extraDesktops.clear();
     check.Expect(left.empty(), "could not remove " + left);
     return left.empty();
@@ -206,6 +216,17 @@ int RunKit(int argc, wchar_t** argv) {
         Print("setup-check: not started, because the Desktop value could not be restored");
         return kNotStarted;
     }
+    const Cleared cleared = ClearLeftovers();
+    if (cleared.listed) {
+        std::vector<std::string> removed, stayed;
+        for (const auto& p : cleared.removed) removed.push_back(Narrow(p));
+        for (const auto& p : cleared.stayed) stayed.push_back(Narrow(p));
+        Print("setup-check: removed what an interrupted run left: " + (removed.empty() ? "nothing" : Joined(removed, ", ")));
+        if (!stayed.empty()) {
+            Print("setup-check: not started, because what an interrupted run left stays: " + Joined(stayed, ", "));
+            return kNotStarted;
+        }
+    }
     ::SetConsoleCtrlHandler(OnCtrl, TRUE);
     Kit kit;
     g_kit = &kit;
@@ -234,6 +255,14 @@ int RunKit(int argc, wchar_t** argv) {
                    : ". The interrupted run may have left them: remove them, then start again."));
         return kNotStarted;
     }
+    std::vector<std::wstring> willCreate = Trees();
+    for (const auto& n : kit.plan.DesktopNames()) willCreate.push_back(Join(kit.desktop, n));
+    willCreate.push_back(kit.work);
+    if (!WriteLeftoverList(willCreate, kit.work)) {
+        Print("setup-check: not started, because it cannot write its list of what it will create in " +
+              Narrow(kit.home));
+        return kNotStarted;
+    }
     if (!RemoveTree(kit.work) || !MakeFolders(kit.work) || !MakeRunFolder(kit)) {
         Print("setup-check: cannot make its folders in " + Narrow(kit.home));
         return kNotStarted;
@@ -260,6 +289,7 @@ int RunKit(int argc, wchar_t** argv) {
         going = RunOne(kit, "contract", "file-operation contract suite", RunContractSuite, tally, report);
     if (!going) Print(kit.interrupted ? "interrupted: cleaned up and stopped" : "stopped: the machine could not be restored after the scenario above");
     RemoveTree(kit.work);
+    ClearLeftovers();  // the list goes once nothing it names is left
     const std::string summary = tally.Summary();
     report.push_back("");
     report.push_back(summary);
