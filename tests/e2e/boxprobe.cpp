@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/shell_folders_key.h"
 #include "tools/boxdriver/boxdriver.h"
 #include "tools/boxdriver/gdi.h"
 #include "tools/shelllink/shelllink.h"
+#include "tools/winedesktop/wine_desktop.h"
 
 namespace {
 
@@ -170,17 +172,15 @@ int DescribeShortcuts(const Options& o, FILE* f) {
     return 0;
 }
 
-const wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-
 // Sets the desktop entry with exact bytes, which reg.exe and regedit cannot
 // (they always terminate strings): "TYPE:HEX", "delete" or "delete-key".
 bool SetDesktopEntry(const std::wstring& entry, FILE* report) {
     LSTATUS rc;
     if (entry == L"delete-key") {
-        rc = ::RegDeleteKeyW(HKEY_CURRENT_USER, kShellFolders);
+        rc = ::RegDeleteKeyW(HKEY_CURRENT_USER, kShellFoldersKey);
     } else {
         HKEY raw = nullptr;
-        rc = ::RegCreateKeyExW(HKEY_CURRENT_USER, kShellFolders, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw,
+        rc = ::RegCreateKeyExW(HKEY_CURRENT_USER, kShellFoldersKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw,
                                nullptr);
         win32::UniqueKey key(raw);
         if (rc == ERROR_SUCCESS && entry == L"delete") {
@@ -241,7 +241,8 @@ int wmain(int argc, wchar_t** argv) {
     FILE* report = _wfopen(o.report.c_str(), L"wb");
     if (!report) return 3;
     if (!o.regDesktop.empty() && o.regDesktop[0] == L'@') o.regDesktop = ReadAscii(o.regDesktop.substr(1));
-    if (!o.regDesktop.empty() && !(boxdriver::StartDesktop() && SetDesktopEntry(o.regDesktop, report))) {
+    if (!o.regDesktop.empty()) winedesktop::StartDesktop();
+    if (!o.regDesktop.empty() && !SetDesktopEntry(o.regDesktop, report)) {
         std::fclose(report);
         return 4;
     }

@@ -365,8 +365,6 @@ void Session::Start() {
     ::GetExitCodeProcess(process_.get(), &run_.exitCode);
 }
 
-const wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-
 }  // namespace
 
 std::string Utf8(const std::wstring& s) {
@@ -390,26 +388,6 @@ bool Screenshot(HWND hwnd, const std::wstring& path) {
         rgb.insert(rgb.end(), {static_cast<unsigned char>(px >> 16), static_cast<unsigned char>(px >> 8),
                                static_cast<unsigned char>(px)});
     return WritePng(path, w, h, rgb);
-}
-
-// Under Wine the desktop process rewrites the Shell Folders entries when it
-// starts, which happens on the first window of the session: start it, and
-// wait until the entry it writes has settled, before setting ours.
-bool StartDesktop() {
-    ::GetDesktopWindow();
-    std::vector<BYTE> last;
-    for (int stable = 0, round = 0; stable < 4 && round < 100; ++round) {
-        ::Sleep(100);
-        std::vector<BYTE> now(65536);
-        DWORD size = static_cast<DWORD>(now.size());
-        if (::RegGetValueW(HKEY_CURRENT_USER, kShellFolders, L"Desktop", RRF_RT_ANY, nullptr, now.data(), &size) !=
-            ERROR_SUCCESS)
-            size = 0;
-        now.resize(size);
-        stable = now == last && size > 0 ? stable + 1 : 0;
-        last = now;
-    }
-    return true;
 }
 
 Run Drive(const Options& options) {

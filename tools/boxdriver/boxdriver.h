@@ -29,11 +29,6 @@ Run Drive(const Options& options);
 
 std::string Utf8(const std::wstring& s);
 
-// Under Wine the desktop process rewrites the Shell Folders entries when it
-// starts, which happens on the first window of the session: starts it and
-// waits until the Desktop entry has settled (half a second on Windows).
-bool StartDesktop();
-
 // A window as it draws itself (not what covers it on the screen), as a PNG file.
 bool Screenshot(HWND hwnd, const std::wstring& path);
 

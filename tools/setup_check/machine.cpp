@@ -5,14 +5,13 @@
 #include <cstring>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/shell_folders_key.h"
 #include "tools/boxdriver/boxdriver.h"
 #include "tools/boxdriver/gdi.h"
 #include "tools/setup_check/facts.h"
 
 namespace kit {
 namespace {
-
-const wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
 DWORD AttributesOf(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()); }
 
@@ -47,7 +46,7 @@ public:
 
 const wchar_t* KeyOf(Place place) {
     switch (place) {
-    case Place::kShellFolders: return kShellFolders;
+    case Place::kShellFolders: return kShellFoldersKey;
     case Place::kKitKey: return kKitKeyName;
     case Place::kRunOnce: return kRunOnce;
     }

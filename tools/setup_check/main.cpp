@@ -7,6 +7,7 @@
 #include "app/resources/version.h"
 #include "tools/setup_check/facts.h"
 #include "tools/setup_check/leftovers.h"
+#include "tools/winedesktop/wine_desktop.h"
 #include "tools/setup_check/scenarios.h"
 
 namespace kit {
@@ -210,7 +211,7 @@ int RunKit(int argc, wchar_t** argv) {
     }
     // Under Wine the desktop process writes Shell Folders as it starts: let
     // it, before the value is compared with the kit's replacement.
-    boxdriver::StartDesktop();
+    if (UnderWine()) winedesktop::StartDesktop();
     const Restored restored = RestoreAtStart();
     if (restored.what == Restored::kFailed) {
         Print("setup-check: not started, because the Desktop value could not be restored");
