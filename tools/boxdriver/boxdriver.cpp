@@ -94,20 +94,37 @@ private:
     bool lifted_;
 };
 
+// Whether a visible window above `top` in the z-order overlaps `r`.
+bool Covered(HWND top, const RECT& r) {
+    for (HWND above = ::GetWindow(top, GW_HWNDPREV); above; above = ::GetWindow(above, GW_HWNDPREV)) {
+        RECT other, both;
+        if (::IsWindowVisible(above) && ::GetWindowRect(above, &other) && ::IntersectRect(&both, &other, &r))
+            return true;
+    }
+    return false;
+}
+
+std::vector<std::uint32_t> FromScreen(const RECT& r) {
+    ScreenDc screen;
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    return Drawn(w, h, [&](HDC dc) { return ::BitBlt(dc, 0, 0, w, h, screen.get(), r.left, r.top, SRCCOPY) != FALSE; });
+}
+
 // A window's picture: as it renders itself (PrintWindow), else from the
-// screen with its top-level window lifted above whatever covers it. Wine
-// renders only its own process's windows this way (measured: an all-black
-// bitmap, and TRUE); Windows renders any window.
+// screen, its top-level window first lifted above whatever covers it (only
+// then: a lift makes it repaint). Wine renders only its own process's
+// windows this way (measured: an all-black bitmap, and TRUE); Windows
+// renders any window.
 std::vector<std::uint32_t> Picture(HWND hwnd) {
     RECT r;
     if (!::GetWindowRect(hwnd, &r) || r.right <= r.left || r.bottom <= r.top) return {};
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    auto pixels = Rendered(hwnd, w, h);
+    auto pixels = Rendered(hwnd, r.right - r.left, r.bottom - r.top);
     if (!pixels.empty() && !Uniform(pixels)) return pixels;
-    Lifted lifted(::GetAncestor(hwnd, GA_ROOT));
+    const HWND top = ::GetAncestor(hwnd, GA_ROOT);
+    if (!Covered(top, r)) return FromScreen(r);
+    Lifted lifted(top);
     ::Sleep(200);  // let it repaint what was covered
-    ScreenDc screen;
-    return Drawn(w, h, [&](HDC dc) { return ::BitBlt(dc, 0, 0, w, h, screen.get(), r.left, r.top, SRCCOPY) != FALSE; });
+    return FromScreen(r);
 }
 
 // `fitted`: the icon loaded at the control's size (a box on a screen above
@@ -144,13 +161,13 @@ const struct {
 // handle is valid only in its own process, and a box above 96 dpi may hold a
 // larger copy: then the control's picture is compared with each stock icon
 // drawn on the control's background (its corner, which no stock icon
-// covers); a box still being painted is looked at again for a second.
+// covers); a box still being painted is looked at again for two seconds.
 std::string IconName(HWND control) {
     const auto held = reinterpret_cast<HICON>(::SendMessageW(control, STM_GETICON, 0, 0));
     if (!held) return "none";
     for (const auto& k : kStockIcons)
         if (held == ::LoadIconW(nullptr, k.id)) return k.name;
-    for (int attempt = 0; attempt < 10; ++attempt, ::Sleep(100)) {
+    for (int attempt = 0; attempt < 20; ++attempt, ::Sleep(100)) {
         RECT r;
         if (!::GetWindowRect(control, &r) || r.right <= r.left || r.bottom <= r.top) return "none";
         const int w = r.right - r.left, h = r.bottom - r.top;
