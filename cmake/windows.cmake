@@ -99,10 +99,11 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DI
 # Both of the kit's programs carry its manifest (tools/setup_check/kit.rc).
 setup_test_program(setup-check tools/setup_check/main.cpp "")
 target_sources(setup-check PRIVATE tools/setup_check/boxes.cpp tools/setup_check/contract.cpp
-    tools/setup_check/desktop_save.cpp tools/setup_check/facts.cpp tools/setup_check/leftovers.cpp
-    tools/setup_check/machine.cpp tools/setup_check/outcome.cpp
+    tools/setup_check/desktop_save.cpp tools/setup_check/desktop_value.cpp tools/setup_check/facts.cpp
+    tools/setup_check/files.cpp tools/setup_check/leftovers.cpp tools/setup_check/outcome.cpp
     tools/setup_check/plan.cpp tools/setup_check/program_scenarios.cpp tools/setup_check/reading.cpp
-    tools/setup_check/scenarios.cpp tools/setup_check/shortcuts.cpp tools/setup_check/kit.rc)
+    tools/setup_check/scenarios.cpp tools/setup_check/shortcuts.cpp tools/setup_check/system_facts.cpp
+    tools/setup_check/kit.rc)
 set_source_files_properties(tools/setup_check/kit.rc PROPERTIES OBJECT_DEPENDS
     ${CMAKE_SOURCE_DIR}/tools/setup_check/kit.manifest)
 target_include_directories(setup-check PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated

@@ -50,8 +50,6 @@ std::wstring Wide(const std::string& s) {
     return out;
 }
 
-std::string Narrow(const std::wstring& s) { return boxdriver::Utf8(s); }
-
 std::wstring Format(const std::wstring& pattern, int number, const std::wstring& text) {
     std::wstring out = pattern;
     out.replace(out.find(L"%d"), 2, std::to_wstring(number));

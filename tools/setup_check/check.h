@@ -50,7 +50,6 @@ struct Kit {
 };
 
 std::wstring Wide(const std::string& s);
-std::string Narrow(const std::wstring& s);
 // "%d" and "%s" replaced in order.
 std::wstring Format(const std::wstring& pattern, int number, const std::wstring& text);
 std::wstring Format(const std::wstring& pattern, const std::wstring& first, const std::wstring& second);
