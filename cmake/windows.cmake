@@ -44,6 +44,14 @@ target_compile_definitions(boxdriver PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN
 target_compile_options(boxdriver PRIVATE -Wall -Wextra -Werror)
 target_link_libraries(boxdriver PUBLIC oleacc ole32 oleaut32 uuid gdi32 advapi32)
 
+# Wine's desktop process started and settled before a Desktop value is set:
+# only Wine needs it, for boxprobe and the check kit alike.
+add_library(winedesktop STATIC tools/winedesktop/wine_desktop.cpp)
+target_include_directories(winedesktop PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_definitions(winedesktop PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+target_compile_options(winedesktop PRIVATE -Wall -Wextra -Werror)
+target_link_libraries(winedesktop PUBLIC advapi32)
+
 # A shortcut as the shell reads it: for boxprobe and the check kit alike.
 add_library(shelllink STATIC tools/shelllink/shelllink.cpp)
 target_include_directories(shelllink PUBLIC ${CMAKE_SOURCE_DIR})
@@ -53,7 +61,7 @@ target_link_libraries(shelllink PUBLIC ole32 uuid)
 
 # Reads and answers the program's boxes under Wine, and reads shortcuts.
 setup_test_program(boxprobe tests/e2e/boxprobe.cpp "")
-target_link_libraries(boxprobe PRIVATE boxdriver shelllink)
+target_link_libraries(boxprobe PRIVATE boxdriver shelllink winedesktop)
 # What Setup.exe's size is weighed against, and its speed under Wine.
 setup_test_program(reference_program tests/build/reference_program.cpp WIN32)
 setup_test_program(one_task_dialog tests/build/one_task_dialog.cpp WIN32)
@@ -91,12 +99,14 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DI
 # Both of the kit's programs carry its manifest (tools/setup_check/kit.rc).
 setup_test_program(setup-check tools/setup_check/main.cpp "")
 target_sources(setup-check PRIVATE tools/setup_check/boxes.cpp tools/setup_check/contract.cpp
-    tools/setup_check/desktop_save.cpp tools/setup_check/machine.cpp tools/setup_check/outcome.cpp
+    tools/setup_check/desktop_save.cpp tools/setup_check/desktop_value.cpp tools/setup_check/facts.cpp
+    tools/setup_check/files.cpp tools/setup_check/leftovers.cpp tools/setup_check/outcome.cpp
     tools/setup_check/plan.cpp tools/setup_check/program_scenarios.cpp tools/setup_check/reading.cpp
-    tools/setup_check/scenarios.cpp tools/setup_check/shortcuts.cpp tools/setup_check/kit.rc)
+    tools/setup_check/scenarios.cpp tools/setup_check/shortcuts.cpp tools/setup_check/system_facts.cpp
+    tools/setup_check/kit.rc)
 set_source_files_properties(tools/setup_check/kit.rc PROPERTIES OBJECT_DEPENDS
     ${CMAKE_SOURCE_DIR}/tools/setup_check/kit.manifest)
 target_include_directories(setup-check PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated
     ${CMAKE_SOURCE_DIR}/tools/setup_check)
 target_compile_options(setup-check PRIVATE -Wall -Wextra -Werror)
-target_link_libraries(setup-check PRIVATE boxdriver shelllink setup_platform)
+target_link_libraries(setup-check PRIVATE boxdriver shelllink setup_platform winedesktop)

@@ -5,22 +5,36 @@
 # Everything Windows in it is the checked-out commit's own build by the
 # reproducible win32 preset (i686), made in a fresh folder. Installs nothing.
 #
-#   bash scripts/check-kit.sh [--release RELEASE.zip] OUT_DIR
+#   bash scripts/check-kit.sh [--release RELEASE.zip] [--cert CERT.pem --key KEY [...]] OUT_DIR
 #
 # The version in the name is the release's (from its top folder), else Setup's own.
+# --cert, --key and the release's other signing options (--chain, --ca, --crl,
+# --pass-file, --pkcs11-module, --timestamp) sign the kit's programs as the
+# release signs Setup.exe. Only the vendor's own public code-signing
+# certificate makes SmartScreen and Smart App Control treat them as the
+# vendor's; a throwaway certificate does not.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-usage() { echo "usage: check-kit.sh [--release RELEASE.zip] OUT_DIR" >&2; exit 2; }
+usage() { echo "usage: check-kit.sh [--release RELEASE.zip] [--cert CERT.pem --key KEY [...]] OUT_DIR" >&2; exit 2; }
 
 release=()
+signing=()
 version=$(sed -n 's/^#define SETUP_VERSION_TEXT "\(.*\)"$/\1/p' "$root/app/resources/version.h")
-if [ "${1:-}" = --release ]; then
-    [ $# -ge 2 ] && [ -f "$2" ] || usage
-    release=(--release "$(cd "$(dirname "$2")" && pwd)/$(basename "$2")")
-    name=$(basename "$2" .zip)
-    [ "${name#Orvo_Tool-Setup-}" != "$name" ] && version=${name#Orvo_Tool-Setup-}
+while [ $# -gt 1 ]; do
+    case "$1" in
+    --release)
+        [ -f "$2" ] || usage
+        release=(--release "$(cd "$(dirname "$2")" && pwd)/$(basename "$2")")
+        name=$(basename "$2" .zip)
+        [ "${name#Orvo_Tool-Setup-}" != "$name" ] && version=${name#Orvo_Tool-Setup-}
+        ;;
+    --cert | --key | --chain | --ca | --crl | --pass-file | --pkcs11-module | --timestamp)
+        signing+=("$1" "$2")
+        ;;
+    *) break ;;
+    esac
     shift 2
-fi
+done
 [ $# -eq 1 ] || usage
 out="$1"
 
@@ -30,6 +44,12 @@ for pair in git:git cmake:cmake make:make python3:python3 i686-w64-mingw32-g++:g
     command -v "${pair%%:*}" >/dev/null || missing+=("${pair%%:*} (Debian package ${pair#*:})")
 done
 [ -d /usr/src/googletest ] || missing+=("GoogleTest sources (Debian package googletest)")
+python=python3
+if [ "${#signing[@]}" -gt 0 ]; then
+    command -v osslsigncode >/dev/null || missing+=("osslsigncode (Debian package osslsigncode)")
+    command -v openssl >/dev/null || missing+=("openssl (Debian package openssl)")
+    python=$(bash "$root/scripts/release-python.sh") || { missing+=("$python"); python=python3; }
+fi
 if [ "${#missing[@]}" -gt 0 ]; then
     echo "error: missing: $(printf '%s, ' "${missing[@]}" | sed 's/, $//')" >&2
     exit 1
@@ -54,5 +74,5 @@ if ! (cd "$work" && cmake --preset win32 &&
     echo "error: the build of $commit failed (its last lines above)" >&2
     exit 1
 fi
-python3 "$root/scripts/check_kit.py" --build "$work/build/win32" --version "$version" \
-    --epoch "$SOURCE_DATE_EPOCH" "${release[@]}" "$out"
+"$python" "$root/scripts/check_kit.py" --build "$work/build/win32" --version "$version" \
+    --epoch "$SOURCE_DATE_EPOCH" "${release[@]}" "${signing[@]}" "$out"

@@ -4,7 +4,13 @@ built for Windows, a distribution to check and README.txt, in one folder, and
 packs it as a reproducible zip. Run by check-kit.sh, which builds the programs
 first; the Wine test assembles the same folder from the build its Wine runs.
 
-usage: check_kit.py --build DIR --version V --epoch N [--release RELEASE.zip] OUT_DIR
+usage: check_kit.py --build DIR --version V --epoch N [--release RELEASE.zip]
+                    [--cert CERT.pem --key KEY [the release's other signing options]] OUT_DIR
+
+With --cert and --key the kit's programs are signed as the release signs
+Setup.exe. Only the vendor's own public code-signing certificate makes
+SmartScreen and Smart App Control treat them as the vendor's; a throwaway
+certificate signs them but earns no such trust.
 """
 import argparse
 import shutil
@@ -42,9 +48,10 @@ N inconclusive". Exit status: 0 nothing failed or was inconclusive,
 of the kit's own, 4 nothing failed but something was inconclusive.
 After each first installation it asks the shell where the desktop shortcuts
 lead: each must open its own installed target, which must be there.
-It writes report.txt (this system's facts, the text of every box, what the
-shell read of each shortcut) and a picture of every box in
-setup-check-pictures, in the current folder.
+Each run writes report.txt (this system's facts, the text of every box, what
+the shell read of each shortcut) and a picture of every box in pictures, in
+a folder of its own: setup-check-reports\\YYYY-MM-DD HH.MM.SSZ beside
+setup-check.exe (the start in UTC). Earlier runs' folders are kept.
 
 While a scenario runs it installs into C:\\Orvo_Tool and C:\\Orvo_Tool Data,
 places the installer's items on the desktop, and in one scenario points the
@@ -54,8 +61,8 @@ folders and those desktop items and restores the value, also after Ctrl+C.
 While the value is replaced, the kit keeps the original in
 HKCU\\Software\\setup-check and a RunOnce entry: after a crash, a logoff or a
 power cut, the next logon restores it (keep this folder until then), and so
-does the kit's next start. It works in setup-check-work, removed at the end.
-Nothing else is left but the report and the pictures.
+does the kit's next start. It works in setup-check-work beside itself,
+removed at the end. Nothing else is left but the reports and their pictures.
 """
 
 
@@ -81,20 +88,45 @@ def assemble(build, folder, release_zip=None, version='', language=1):
     return folder
 
 
+SIGNING = ('--cert', '--key', '--chain', '--ca', '--crl', '--pass-file', '--pkcs11-module', '--timestamp')
+
+
+def sign(signer, folder, epoch, work):
+    """Signs each of the kit's programs in place, each verified before it is kept."""
+    for name in PROGRAMS:
+        signed = Path(work) / 'signed.exe'
+        signer.sign(folder / name, name[:-len('.exe')], epoch, signed)
+        print(f'{name}: signed for {signer.verify(signed, name)}')
+        shutil.move(signed, folder / name)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument('--build', required=True)
     ap.add_argument('--version', required=True)
     ap.add_argument('--epoch', type=int, required=True)
     ap.add_argument('--release')
+    for option in SIGNING:
+        ap.add_argument(option)
     ap.add_argument('out_dir')
     args = ap.parse_args()
+    if bool(args.cert) != bool(args.key):
+        raise SystemExit('check-kit: --cert and --key go together')
+    if any(getattr(args, o[2:].replace('-', '_')) for o in SIGNING[2:]) and not args.cert:
+        raise SystemExit('check-kit: the other signing options need --cert and --key')
     top = f'Orvo_Tool-Setup-check-{args.version}'
     out = Path(args.out_dir)
     out.mkdir(parents=True, exist_ok=True)
     zip_path = out / f'{top}.zip'
-    with tempfile.TemporaryDirectory() as stage:
-        assemble(args.build, Path(stage) / top, args.release, args.version)
+    with tempfile.TemporaryDirectory() as stage, tempfile.TemporaryDirectory() as work:
+        folder = assemble(args.build, Path(stage) / top, args.release, args.version)
+        if args.cert:  # only signing needs the release's modules (pefile, openssl)
+            from release_common import ReleaseError
+            from release_signing import Signer
+            try:
+                sign(Signer(args, work), folder, args.epoch, work)
+            except ReleaseError as e:
+                raise SystemExit(f'check-kit: {e}; no kit was made')
         pack(Path(stage), top, zip_path, args.epoch)
     print(f'{zip_path} ({zip_path.stat().st_size:,} bytes)')
 

@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/shell_folders_key.h"
 
 namespace shellfolders {
 namespace {
 
-const wchar_t kShellFolders[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 unsigned long g_lookups = 0;
 
 // Registry strings carry no promise of a terminating NUL or an even size: take
@@ -51,7 +51,7 @@ DesktopLookup ReadDesktopFolder() {
     ++g_lookups;
     HKEY raw = nullptr;
     // Query rights only: reading must never need the right to write.
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kShellFolders, 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kShellFoldersKey, 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS)
         return {Status::KeyMissing, L""};
     win32::UniqueKey key(raw);
     DWORD type = 0, size = 0;

@@ -6,12 +6,17 @@
 
 #include <cstdio>
 #include <exception>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/shell_folders_key.h"
 #include "tools/boxdriver/boxdriver.h"
+#include "tools/boxdriver/gdi.h"
 #include "tools/shelllink/shelllink.h"
+#include "tools/winedesktop/wine_desktop.h"
 
 namespace {
 
@@ -31,6 +36,7 @@ std::string Escape(const std::wstring& s) {
 
 struct Options {
     boxdriver::Options drive;
+    bool cover = false;
     std::wstring report, hold, regDesktop;
     std::vector<std::wstring> shortcuts;
 };
@@ -52,6 +58,78 @@ void Describe(FILE* f, const boxdriver::Seen& s) {
     }
 }
 
+// A topmost magenta window over the whole screen, active, as another
+// program the user works in: the boxes appear behind it and never stay the
+// active window. It takes the top and the focus back from each new window
+// (looked for every 50 ms), because Wine maps a new window above all others
+// on the X server whatever its own order says; a window lifted later keeps
+// the top. Lives on its own thread until that thread is told to quit.
+class Cover {
+public:
+    Cover() {
+        ready_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        thread_.reset(::CreateThread(nullptr, 0, &Cover::Main, this, 0, &id_));
+        if (thread_) ::WaitForSingleObject(ready_.get(), 10000);
+    }
+    ~Cover() {
+        if (!thread_) return;
+        ::PostThreadMessageW(id_, WM_QUIT, 0, 0);
+        ::WaitForSingleObject(thread_.get(), 10000);
+    }
+    Cover(const Cover&) = delete;
+    Cover& operator=(const Cover&) = delete;
+
+private:
+    static DWORD WINAPI Main(void* self) noexcept {
+        auto* cover = static_cast<Cover*>(self);
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = ::DefWindowProcW;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        boxdriver::UniqueBrush magenta(::CreateSolidBrush(RGB(255, 0, 255)));
+        wc.hbrBackground = magenta.get();
+        wc.lpszClassName = L"boxprobe-cover";
+        ::RegisterClassW(&wc);
+        win32::UniqueWindow window(::CreateWindowExW(
+            WS_EX_TOPMOST, wc.lpszClassName, L"cover", WS_POPUP | WS_VISIBLE, ::GetSystemMetrics(SM_XVIRTUALSCREEN),
+            ::GetSystemMetrics(SM_YVIRTUALSCREEN), ::GetSystemMetrics(SM_CXVIRTUALSCREEN),
+            ::GetSystemMetrics(SM_CYVIRTUALSCREEN), nullptr, nullptr, wc.hInstance, nullptr));
+        ::SetForegroundWindow(window.get());
+        ::UpdateWindow(window.get());
+        ::SetTimer(window.get(), 1, 50, nullptr);
+        ::SetEvent(cover->ready_.get());
+        MSG msg;
+        while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            if (msg.message == WM_TIMER && cover->SawNewWindow()) {
+                ::SetWindowPos(window.get(), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+                ::SetWindowPos(window.get(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+                ::SetForegroundWindow(window.get());
+            }
+            ::DispatchMessageW(&msg);
+        }
+        return 0;
+    }
+
+    static BOOL CALLBACK Collect(HWND hwnd, LPARAM lp) noexcept {
+        auto* cover = reinterpret_cast<Cover*>(lp);
+        try {
+            if (::IsWindowVisible(hwnd) && cover->known_.insert(hwnd).second) cover->sawNew_ = true;
+            return TRUE;
+        } catch (...) {  // out of memory: nothing may unwind through EnumWindows
+            return FALSE;
+        }
+    }
+    bool SawNewWindow() {
+        sawNew_ = false;
+        ::EnumWindows(&Cover::Collect, reinterpret_cast<LPARAM>(this));
+        return sawNew_;
+    }
+
+    win32::UniqueHandle ready_, thread_;
+    DWORD id_ = 0;
+    std::set<HWND> known_;
+    bool sawNew_ = false;
+};
+
 int Probe(const Options& o, FILE* report) {
     // A file held open without sharing, as another program may hold it.
     win32::UniqueFile held;
@@ -62,7 +140,10 @@ int Probe(const Options& o, FILE* report) {
             return 2;
         }
     }
+    std::unique_ptr<Cover> cover;
+    if (o.cover) cover = std::make_unique<Cover>();
     const boxdriver::Run run = boxdriver::Drive(o.drive);
+    cover.reset();
     if (!run.error.empty()) {
         std::fprintf(report, "error=%s\n", Utf8(run.error).c_str());
         return 2;
@@ -91,17 +172,15 @@ int DescribeShortcuts(const Options& o, FILE* f) {
     return 0;
 }
 
-const wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-
 // Sets the desktop entry with exact bytes, which reg.exe and regedit cannot
 // (they always terminate strings): "TYPE:HEX", "delete" or "delete-key".
 bool SetDesktopEntry(const std::wstring& entry, FILE* report) {
     LSTATUS rc;
     if (entry == L"delete-key") {
-        rc = ::RegDeleteKeyW(HKEY_CURRENT_USER, kShellFolders);
+        rc = ::RegDeleteKeyW(HKEY_CURRENT_USER, kShellFoldersKey);
     } else {
         HKEY raw = nullptr;
-        rc = ::RegCreateKeyExW(HKEY_CURRENT_USER, kShellFolders, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw,
+        rc = ::RegCreateKeyExW(HKEY_CURRENT_USER, kShellFoldersKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw,
                                nullptr);
         win32::UniqueKey key(raw);
         if (rc == ERROR_SUCCESS && entry == L"delete") {
@@ -143,6 +222,7 @@ bool ParseArgs(int argc, wchar_t** argv, Options& o) {
         else if (key == L"--timeout") o.drive.timeoutMs = static_cast<DWORD>(_wtoi(value.c_str())) * 1000;
         else if (key == L"--show") o.drive.show = value == L"max" ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
         else if (key == L"--shortcut") o.shortcuts.push_back(value);
+        else if (key == L"--cover") o.cover = value == L"1";
         else return false;
     }
     return !o.report.empty() && (o.drive.exe.empty() != o.shortcuts.empty());
@@ -154,14 +234,15 @@ int wmain(int argc, wchar_t** argv) {
     Options o;
     if (!ParseArgs(argc, argv, o)) {
         std::fprintf(stderr, "usage: boxprobe --report FILE --exe PATH [--cwd DIR] [--shots PREFIX]"
-                             " [--show max] [--hold FILE] [--reg-desktop TYPE:HEX|@FILE|delete|delete-key] [--timeout SECONDS]\n"
+                             " [--show max] [--cover 1] [--hold FILE] [--reg-desktop TYPE:HEX|@FILE|delete|delete-key] [--timeout SECONDS]\n"
                              "       boxprobe --report FILE --shortcut LNK [--shortcut LNK]...\n");
         return 2;
     }
     FILE* report = _wfopen(o.report.c_str(), L"wb");
     if (!report) return 3;
     if (!o.regDesktop.empty() && o.regDesktop[0] == L'@') o.regDesktop = ReadAscii(o.regDesktop.substr(1));
-    if (!o.regDesktop.empty() && !(boxdriver::StartDesktop() && SetDesktopEntry(o.regDesktop, report))) {
+    if (!o.regDesktop.empty()) winedesktop::StartDesktop();
+    if (!o.regDesktop.empty() && !SetDesktopEntry(o.regDesktop, report)) {
         std::fclose(report);
         return 4;
     }

@@ -7,11 +7,13 @@ kit's guards: one kit at a time, a Desktop value that comes back after a
 kill, no start over an installed program, no change without a save."""
 import re
 import shutil
+import struct
+import zlib
 import subprocess
 import sys
 import time
 
-from expectations import expect
+from expectations import expect, expect_completion, expect_error
 from invariants import check_invariants, registry, snapshot
 from lab import NO_DAC_OVERRIDE, arch, loader, windows_build, wineserver
 from scenario import Scenarios
@@ -23,9 +25,18 @@ scenario = Scenarios()
 SHELL_FOLDERS = 'user.reg:Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell Folders'
 KIT_KEY = 'user.reg:Software\\\\setup-check'
 RUN_ONCE = 'user.reg:Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\RunOnce'
-OUTPUTS = ('kit/report.txt', 'kit/setup-check-pictures')
+OUTPUTS = ('kit/setup-check-reports',)
 PLOCHA = 'kit/setup-check-work/Plocha Žluťoučký kůň Рабочий стол'
 VERDICT = r'^\S+ \(.*\): (ok|FAIL|skipped|inconclusive)\b'
+
+
+def reports(s):
+    """The kit's run folders, oldest first (their names sort in time order)."""
+    return sorted((s.drive_c / 'kit' / 'setup-check-reports').iterdir())
+
+
+def newest_report(s):
+    return (reports(s)[-1] / 'report.txt').read_text(encoding='utf-8')
 
 
 def start_kit(s, *args, cwd='kit'):
@@ -103,12 +114,73 @@ def check_kit_passes_under_wine(s):
     code, out = run_kit(s)
     lines = counts(out)
     expect(lines.count('FAIL') + lines.count('inconclusive'), 0, 'failed or inconclusive scenarios')
-    expect(lines.count('skipped'), 1, 'skipped scenarios (zone-marks: Wine keeps streams as files)')
+    expect(re.findall(r'^(\S+) \(.*\): skipped\b', out, re.M), ['zone-marks', 'locked-source'],
+           'skipped scenarios (Wine keeps streams as files, and lets a read through a byte-range lock)')
+    expect(bool(re.search(r'^locked-source \(.*\): skipped: Wine does not stop a read through another handle at a '
+                          r'byte-range lock', out, re.M)), True, "the lock scenario's reason, from its probe")
     expect(code, 0, 'exit status')
-    report = (s.drive_c / 'kit' / 'report.txt').read_text(encoding='utf-8')
+    report = newest_report(s)
     expect(bool(re.search(r'^User: .+; (not )?elevated; integrity level \w+', report, re.M)), True,
            'the user, elevation and integrity level in the report')
-    expect(len(list((s.drive_c / 'kit' / 'setup-check-pictures').glob('*.png'))) > 0, True, 'pictures of the boxes')
+    expect(bool(re.search(r'^Architecture: x64 system; this kit is 64-bit x64, native$', report, re.M)), True,
+           'the architecture as IsWow64Process2 gives it')
+    expect(len(list((reports(s)[-1] / 'pictures').glob('*.png'))) > 0, True, 'pictures of the boxes')
+
+
+def magenta_share(png):
+    """The share of pure magenta pixels in a picture the box driver wrote
+    (8-bit RGB, filter 0 on every row, as tools/boxdriver/png.cpp writes)."""
+    data = png.read_bytes()
+    w, h = struct.unpack('>II', data[16:24])
+    idat, pos = b'', 8
+    while pos < len(data):
+        n, kind = struct.unpack('>I4s', data[pos:pos + 8])
+        idat += data[pos + 8:pos + 8 + n] if kind == b'IDAT' else b''
+        pos += 12 + n
+    raw = zlib.decompress(idat)
+    rows = [raw[y * (1 + 3 * w) + 1:(y + 1) * (1 + 3 * w)] for y in range(h)]
+    magenta = sum(row[x:x + 3] == b'\xff\x00\xff' for row in rows for x in range(0, 3 * w, 3))
+    return magenta / (w * h)
+
+
+@scenario
+def check_kit_box_driver_presses_behind_another_window(s):
+    """An active topmost window covers the screen (the user at work elsewhere):
+    the box driver still presses OK on a task dialog and on a message box,
+    pictures them as they draw themselves, and reads the message box's icon."""
+    s.put_distribution()
+    good = (s.dist / 'dLangv.dat').read_bytes()
+    (s.dist / 'dLangv.dat').write_bytes(b'\x01')
+    for name, expected in (('message box', lambda r: expect_error(r, 'Read beyond end of file.')),
+                           ('task dialog', lambda r: expect_completion(r, 'Instaltion completed.'))):
+        report = s.run(cover=True)
+        expected(report)
+        shot = s.root / report.boxes[0]['shot'].replace('\\', '/').rsplit('/', 1)[-1]
+        share = magenta_share(shot)
+        print(f'{name} picture: {share:.1%} magenta')
+        expect(share < 0.01, True, f'the {name} pictured, not the window in front of it')
+        (s.dist / 'dLangv.dat').write_bytes(good)
+
+
+@scenario
+def check_kit_second_run_keeps_the_first_runs_report(s):
+    """Started again, as the README asks: a new dated folder, the first run's
+    report and pictures as they were, and the newest found by its name."""
+    check_kit.assemble(windows_build(), s.drive_c / 'kit', version='test')
+    outs = []
+    for _ in range(2):
+        try:
+            outs.append(output(start_kit(s, '--only', 'renamed')))
+        finally:
+            stop_wine(s)
+        if len(outs) == 1:
+            first = {p: p.read_bytes() for p in reports(s)[0].rglob('*') if p.is_file()}
+    expect([code for code, _ in outs], [0, 0], 'exit statuses')
+    expect(len(reports(s)), 2, 'run folders')
+    expect({p: p.read_bytes() for p in reports(s)[0].rglob('*') if p.is_file()}, first, "the first run's files")
+    expect(any(p.suffix == '.png' for p in first), True, "the first run's pictures")
+    said = re.findall(r'^report: (C:\\kit\\setup-check-reports\\[^\\]+)\\report\.txt\r?$', outs[1][1], re.M)
+    expect(said, ['C:\\kit\\setup-check-reports\\' + reports(s)[-1].name], 'the report the second run names')
 
 
 @scenario
@@ -139,7 +211,7 @@ def check_kit_fails_a_shortcut_made_on_the_build_machine(s):
     expect(code, 1, 'exit status')
     expect(bool(re.search(r'^install-en \(.*\): FAIL: .*Orvo Tool\.lnk points to D:\\build\\Orvo Tool\.exe, '
                           r'not C:\\Orvo_Tool\\Orvo Tool\.exe', out, re.M)), True, 'the failure names the shortcut')
-    report = (s.drive_c / 'kit' / 'report.txt').read_text(encoding='utf-8')
+    report = newest_report(s)
     expect('  shortcut Orvo_Tool DATA.lnk: target C:\\Orvo_Tool Data, working folder none, icon none, resolved '
            '0x00000000 to C:\\Orvo_Tool Data (folder)' in report, True, 'the shell\'s reading in the report')
 
@@ -172,6 +244,63 @@ def check_kit_without_a_save_place_changes_nothing(s):
            'the scenario inconclusive for want of a save place')
     expect(counts(out), ['inconclusive'], 'scenario lines')
     expect(code, 4, 'exit status (nothing failed, something inconclusive)')
+
+
+@scenario
+def check_kit_blames_setup_for_nothing_it_could_not_prepare(s):
+    """A scenario the kit cannot prepare (its Setup (1).exe cannot be made:
+    the name is taken) and a contract suite taken away are inconclusive, each
+    in its own words, never failed."""
+    def unpreparable(kit):
+        shutil.copytree(kit / 'dist', kit / 'broken')
+        (kit / 'broken' / 'Setup (1).exe').write_bytes(b'taken')
+        (kit / 'fileops_contract.exe').unlink()
+
+    code, out = run_kit(s, '--only', 'renamed', '--only', 'contract', 'C:\\kit\\broken', prepare=unpreparable)
+    expect(re.findall(r'^(\S+) \(.*\): (\w+): (.*?)\r?$', out, re.M),
+           [('renamed', 'inconclusive', 'could not prepare the scenario: cannot make Setup (1).exe'),
+            ('contract', 'inconclusive', 'the contract suite is missing: fileops_contract.exe is not beside '
+                                         'setup-check.exe (removed by antivirus? unpack the kit again)')],
+           'the two scenario lines')
+    expect(code, 4, 'exit status (nothing failed, something inconclusive)')
+
+
+@scenario
+def check_kit_cleans_up_after_a_killed_run(s):
+    """Killed while Setup installs: the list beside the kit names what the run
+    made. The next start removes exactly that (the trees, the desktop items,
+    the work folder), leaves a file of the user's beside them, and runs."""
+    check_kit.assemble(windows_build(), s.drive_c / 'kit', version='test')
+    listed = s.drive_c / 'kit' / 'setup-check-cleanup.txt'
+    try:
+        first = start_kit(s, '--only', 'install-en')
+        wait_for(s.desktop / expected_plan.shortcuts()[0])
+        first.kill()
+    finally:
+        stop_wine(s)
+    first.communicate()
+    names = [line.split('\t', 1) for line in listed.read_text(encoding='utf-8').splitlines()]
+    expect(names[0], ['end programs under', 'C:\\kit\\setup-check-work'], "the list's first line")
+    expect(sorted(p for kind, p in names[1:] if kind == 'remove'),
+           sorted(['C:\\Orvo_Tool', 'C:\\Orvo_Tool Data', 'C:\\kit\\setup-check-work'] +
+                  [s.win(s.desktop / n) for n in expected_plan.desktop_names()]), 'the paths listed')
+    expect((s.drive_c / 'Orvo_Tool').exists(), True, 'the killed run left its installation')
+    mine = [s.drive_c / 'Orvo_Tool Mine' / 'keep.txt', s.desktop / 'keep.txt']
+    for m in mine:
+        m.parent.mkdir(exist_ok=True)
+        m.write_bytes(b'the user\'s own')
+    before, reg_before = snapshot(s.drive_c), registry(s.prefix)
+    try:
+        code, out = output(start_kit(s, '--only', 'renamed'))
+    finally:
+        stop_wine(s)
+    expect(bool(re.search(r'^setup-check: removed what an interrupted run left: .*C:\\Orvo_Tool\b', out, re.M)), True,
+           'the start says what it removed')
+    expect(code, 0, 'exit status')
+    for name in ['Orvo_Tool', 'Orvo_Tool Data', 'kit/setup-check-work', 'kit/setup-check-cleanup.txt'] + [
+            str((s.desktop / n).relative_to(s.drive_c)) for n in expected_plan.desktop_names()]:
+        expect((s.drive_c / name).exists(), False, f'{name} after the next start')
+    expect([m.read_bytes() for m in mine], [b'the user\'s own'] * 2, "the user's files beside them")
 
 
 @scenario

@@ -78,7 +78,7 @@ class Scenario:
                 '--exe', self.win(exe or self.dist / self.exe_name), '--cwd', self.win(self.cwd or self.dist),
                 '--shots', z_path(self.root / shots), '--timeout', str(timeout)]
 
-    def run(self, show=None, hold=None, unprivileged=False, timeout=60, reg_desktop=None, exe=None, quiet=False,
+    def run(self, show=None, hold=None, cover=False, unprivileged=False, timeout=60, reg_desktop=None, exe=None, quiet=False,
             trace_registry=False, native_dlls=(), check=True, wrap=()):
         """Runs the installer through boxprobe (inside `wrap`, a command that
         runs the rest); returns the Report (with Wine's registry trace in
@@ -89,6 +89,8 @@ class Scenario:
             cmd += ['--show', show]
         if hold:
             cmd += ['--hold', hold]
+        if cover:
+            cmd += ['--cover', '1']
         if reg_desktop and len(reg_desktop) > 8000:
             (self.root / 'desktop-value.txt').write_text(reg_desktop)
             reg_desktop = '@' + z_path(self.root / 'desktop-value.txt')

@@ -944,7 +944,28 @@ def failures_leave_out_dir_as_found():
         expect(after, True, f'{what}: OUT_DIR as found')
 
 
-TESTS = {f.__name__: f for f in (sample_release_is_reproducible, signed_release_verifies_and_holds_the_build,
+def check_kit_signs_its_programs():
+    """check_kit.py with the release's --cert and --key: both programs in the
+    kit's zip verify against the root alone and name the signer; with --cert
+    alone nothing is made."""
+    ca = throwaway_ca(fresh('kit-keys'))
+    out = fresh('kit-out')
+    base = [sys.executable, str(ROOT / 'scripts' / 'check_kit.py'), '--build', str(BUILD.parent), '--version', 'test',
+            '--epoch', EPOCH]
+    half = subprocess.run(base + ['--cert', str(ca['cert']), str(out)], capture_output=True, text=True)
+    expect((half.returncode, list(out.iterdir())), (1, []), f'--cert alone ({half.stderr.strip()})')
+    proc = subprocess.run(base + signing_args(ca) + [str(out)], capture_output=True, text=True)
+    expect(proc.returncode, 0, f'exit status ({proc.stderr})')
+    with zipfile.ZipFile(out / 'Orvo_Tool-Setup-check-test.zip') as z:
+        z.extractall(out / 'unpacked')
+    for name in ('setup-check.exe', 'fileops_contract.exe'):
+        exe = out / 'unpacked' / 'Orvo_Tool-Setup-check-test' / name
+        verified = subprocess.run(['osslsigncode', 'verify', '-in', str(exe), '-CAfile', str(ca['root']),
+                                   *offline_flags()], capture_output=True, text=True)
+        expect((verified.returncode, 'Throwaway Signer' in verified.stdout), (0, True), f'{name} verified')
+
+
+TESTS = {f.__name__: f for f in (sample_release_is_reproducible, check_kit_signs_its_programs, signed_release_verifies_and_holds_the_build,
                                  signing_faults_release_nothing, bad_distributions_are_refused,
                                  failures_leave_out_dir_as_found, token_release_equals_the_key_file_release,
                                  release_sh_builds_the_commit_alone, certificate_mistakes_stop_before_the_build,

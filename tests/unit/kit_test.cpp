@@ -1,7 +1,7 @@
 // The check kit's own logic, off Windows: how outcomes are counted, how a
 // recorded box is read and checked against what the self-test could read,
 // and how the Desktop value is saved and put back across a kill, a second
-// kit and a value someone else rewrote.
+// kit and a value someone else rewrote; the report's wording of the system.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -9,6 +9,7 @@
 
 #include "platform/text.h"
 #include "tools/setup_check/desktop_save.h"
+#include "tools/setup_check/facts.h"
 #include "tools/setup_check/reading.h"
 
 namespace kit {
@@ -218,6 +219,45 @@ TEST(DesktopSave, StartsOnlyOnAnAbsoluteFolder) {
     for (const wchar_t* no : {L"", L"Desktop", L"C:Desktop", L"\\Desktop", L"\\\\server", L"\\\\server\\",
                               L"\\\\?\\C:\\Desktop", L"%USERPROFILE%\\Desktop"})
         EXPECT_FALSE(IsAbsolutePath(no)) << text::ToUtf8(no);
+}
+
+TEST(SystemFacts, ArchitectureAndWindowsNameAsTheSystemIs) {
+    const struct {
+        unsigned process, native;
+        bool kit64;
+        const char* said;
+    } arch[] = {
+        {kMachineX86, kMachineArm64, false, "ARM64 system; this kit is 32-bit x86, running under WoW64"},
+        {kMachineUnknown, kMachineArm64, true, "ARM64 system; this kit is 64-bit x64, emulated"},
+        {kMachineX86, kMachineX64, false, "x64 system; this kit is 32-bit x86, running under WoW64"},
+        {kMachineUnknown, kMachineX64, true, "x64 system; this kit is 64-bit x64, native"},
+        {kMachineUnknown, kMachineX86, false, "x86 system; this kit is 32-bit x86, native"},
+    };
+    for (const auto& c : arch) EXPECT_EQ(ArchitectureText(c.process, c.native, c.kit64), c.said);
+    const struct {
+        const char* product;
+        unsigned build;
+        const char* said;
+    } names[] = {
+        {"Windows 10 Pro", 22000, "Windows 11 Pro"},
+        {"Windows 10 Enterprise", 26100, "Windows 11 Enterprise"},
+        {"Windows 10 Pro", 21996, "Windows 10 Pro"},
+        {"Windows 11 Pro", 22631, "Windows 11 Pro"},
+        {"", 22621, "Windows 11"},
+        {"Windows Server 2022 Standard", 20348, "Windows Server 2022 Standard"},
+    };
+    for (const auto& c : names) EXPECT_EQ(WindowsName(c.product, c.build), c.said) << c.product << " " << c.build;
+}
+
+// The kit's Wine tests and the vendor find the newest run by its name.
+TEST(SystemFacts, RunFoldersSortInTimeOrder) {
+    const std::vector<std::string> inOrder{
+        RunFolderName(2026, 9, 30, 23, 59, 59, 1), RunFolderName(2026, 10, 1, 0, 0, 0, 1),
+        RunFolderName(2026, 10, 1, 0, 0, 0, 2), RunFolderName(2026, 10, 1, 0, 0, 9, 1),
+        RunFolderName(2026, 10, 1, 0, 0, 10, 1)};
+    EXPECT_EQ(inOrder[0], "2026-09-30 23.59.59Z");
+    EXPECT_EQ(inOrder[2], "2026-10-01 00.00.00Z (2)");
+    for (std::size_t i = 1; i < inOrder.size(); ++i) EXPECT_LT(inOrder[i - 1], inOrder[i]) << inOrder[i];
 }
 
 }  // namespace

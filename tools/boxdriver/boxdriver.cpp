@@ -1,5 +1,7 @@
 #include "tools/boxdriver/boxdriver.h"
 
+#include <commctrl.h>
+
 #include <cstdint>
 #include <exception>
 #include <set>
@@ -27,63 +29,153 @@ std::wstring ClassOf(HWND hwnd) {
     return std::wstring(buf, n > 0 ? n : 0);
 }
 
-// A rectangle of `src` as 0x00RRGGBB pixels.
-std::vector<std::uint32_t> Capture(HDC src, int x, int y, int w, int h) {
-    UniqueMemoryDc mem(::CreateCompatibleDC(src));
-    BITMAPINFO bi{};
-    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    UniqueBitmap bmp(::CreateDIBSection(src, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!mem || !bmp || !bits) return std::vector<std::uint32_t>(static_cast<std::size_t>(w) * h);
-    Selection selected(mem.get(), bmp.get());
-    ::BitBlt(mem.get(), 0, 0, w, h, src, x, y, SRCCOPY);
-    ::GdiFlush();
+// Pixels of a DIB section as 0x00RRGGBB.
+std::vector<std::uint32_t> Pixels(const void* bits, int w, int h) {
     const auto* p = static_cast<const std::uint32_t*>(bits);
-    std::vector<std::uint32_t> out(p, p + w * h);
+    std::vector<std::uint32_t> out(p, p + static_cast<std::size_t>(w) * h);
     for (auto& px : out) px &= 0xFFFFFF;
     return out;
 }
 
-// `fitted`: the icon loaded at the control's size (a box on a screen above
-// 96 dpi shows a larger image), else drawn at the system's default size.
-bool LooksLike(HDC screen, const std::vector<std::uint32_t>& shown, int w, int h, LPCWSTR icon, bool fitted) {
-    UniqueMemoryDc mem(::CreateCompatibleDC(screen));
-    UniqueBitmap bmp(::CreateCompatibleBitmap(screen, w, h));
-    if (!mem || !bmp) return false;
+// A w x h top-down 32-bit DIB selected into a memory DC, drawn on by `draw`;
+// empty when the DC or the bitmap cannot be made or `draw` fails.
+template <typename Draw>
+std::vector<std::uint32_t> Drawn(int w, int h, Draw draw) {
+    ScreenDc screen;
+    UniqueMemoryDc mem(::CreateCompatibleDC(screen.get()));
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    UniqueBitmap bmp(::CreateDIBSection(screen.get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!mem || !bmp || !bits) return {};
     Selection selected(mem.get(), bmp.get());
-    RECT all{0, 0, w, h};
-    ::FillRect(mem.get(), &all, ::GetSysColorBrush(COLOR_3DFACE));
-    if (fitted) {
-        const auto image = static_cast<HICON>(::LoadImageW(nullptr, icon, IMAGE_ICON, w, h, LR_SHARED));
-        ::DrawIconEx(mem.get(), 0, 0, image, w, h, 0, nullptr, DI_NORMAL);
-    } else {
-        ::DrawIconEx(mem.get(), 0, 0, ::LoadIconW(nullptr, icon), 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
+    if (!draw(mem.get())) return {};
+    ::GdiFlush();
+    return Pixels(bits, w, h);
+}
+
+// The build targets Windows 7, whose headers leave the flag out.
+constexpr UINT kRenderFullContent = 0x00000002;  // PW_RENDERFULLCONTENT
+
+// The window as it draws itself, whatever covers it on the screen.
+// PW_RENDERFULLCONTENT (Windows 8.1 and later) also takes what the window
+// composes outside GDI; a system that does not know the flag refuses it.
+std::vector<std::uint32_t> Rendered(HWND hwnd, int w, int h) {
+    return Drawn(w, h, [hwnd](HDC dc) {
+        return ::PrintWindow(hwnd, dc, kRenderFullContent) != FALSE || ::PrintWindow(hwnd, dc, 0) != FALSE;
+    });
+}
+
+bool Uniform(const std::vector<std::uint32_t>& pixels) {
+    for (std::uint32_t px : pixels)
+        if (px != pixels.front()) return false;
+    return true;
+}
+
+// Puts a window above all others without activating it, and back below the
+// topmost ones when done; one that was topmost already stays as it was.
+class Lifted {
+public:
+    explicit Lifted(HWND hwnd)
+        : hwnd_(hwnd), lifted_((::GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST) == 0) {
+        if (lifted_) Place(HWND_TOPMOST);
     }
-    const auto drawn = Capture(mem.get(), 0, 0, w, h);
+    ~Lifted() {
+        if (lifted_) Place(HWND_NOTOPMOST);
+    }
+    Lifted(const Lifted&) = delete;
+    Lifted& operator=(const Lifted&) = delete;
+
+private:
+    void Place(HWND where) {
+        ::SetWindowPos(hwnd_, where, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+    }
+    HWND hwnd_;
+    bool lifted_;
+};
+
+// Whether a visible window above `top` in the z-order overlaps `r`.
+bool Covered(HWND top, const RECT& r) {
+    for (HWND above = ::GetWindow(top, GW_HWNDPREV); above; above = ::GetWindow(above, GW_HWNDPREV)) {
+        RECT other, both;
+        if (::IsWindowVisible(above) && ::GetWindowRect(above, &other) && ::IntersectRect(&both, &other, &r))
+            return true;
+    }
+    return false;
+}
+
+std::vector<std::uint32_t> FromScreen(const RECT& r) {
+    ScreenDc screen;
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    return Drawn(w, h, [&](HDC dc) { return ::BitBlt(dc, 0, 0, w, h, screen.get(), r.left, r.top, SRCCOPY) != FALSE; });
+}
+
+// A window's picture: as it renders itself (PrintWindow), else from the
+// screen, its top-level window first lifted above whatever covers it (only
+// then: a lift makes it repaint). Wine renders only its own process's
+// windows this way (measured: an all-black bitmap, and TRUE); Windows
+// renders any window.
+std::vector<std::uint32_t> Picture(HWND hwnd) {
+    RECT r;
+    if (!::GetWindowRect(hwnd, &r) || r.right <= r.left || r.bottom <= r.top) return {};
+    auto pixels = Rendered(hwnd, r.right - r.left, r.bottom - r.top);
+    if (!pixels.empty() && !Uniform(pixels)) return pixels;
+    const HWND top = ::GetAncestor(hwnd, GA_ROOT);
+    if (!Covered(top, r)) return FromScreen(r);
+    Lifted lifted(top);
+    ::Sleep(200);  // let it repaint what was covered
+    return FromScreen(r);
+}
+
+// `fitted`: the icon loaded at the control's size (a box on a screen above
+// 96 dpi shows a larger image), else drawn at the system's default size; on
+// the background the control itself shows (a white panel since Vista, the
+// 3D face under Wine).
+bool LooksLike(const std::vector<std::uint32_t>& shown, int w, int h, std::uint32_t background, LPCWSTR icon,
+               bool fitted) {
+    const auto drawn = Drawn(w, h, [&](HDC dc) {
+        UniqueBrush brush(::CreateSolidBrush(RGB(background >> 16, (background >> 8) & 0xFF, background & 0xFF)));
+        RECT all{0, 0, w, h};
+        ::FillRect(dc, &all, brush.get());
+        if (fitted) {
+            const auto image = static_cast<HICON>(::LoadImageW(nullptr, icon, IMAGE_ICON, w, h, LR_SHARED));
+            return ::DrawIconEx(dc, 0, 0, image, w, h, 0, nullptr, DI_NORMAL) != FALSE;
+        }
+        return ::DrawIconEx(dc, 0, 0, ::LoadIconW(nullptr, icon), 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE) !=
+               FALSE;
+    });
+    if (drawn.empty() || drawn.size() != shown.size()) return false;
     std::size_t same = 0;
     for (std::size_t i = 0; i < drawn.size(); ++i) same += drawn[i] == shown[i];
     return same * 100 >= drawn.size() * 95;
 }
 
-// Icon handles of another process cannot be compared under Wine, so the icon
-// control's pixels are compared with each standard icon drawn the same way;
-// a box still being painted is looked at again for up to two seconds.
+const struct {
+    LPCWSTR id;
+    const char* name;
+} kStockIcons[] = {{IDI_HAND, "stop"}, {IDI_EXCLAMATION, "warning"}, {IDI_ASTERISK, "information"},
+                   {IDI_QUESTION, "question"}};
+
+// The icon a box's static control holds (STM_GETICON). On Windows the stock
+// icons are shared system-wide, so the handle itself names it. Under Wine a
+// handle is valid only in its own process, and a box above 96 dpi may hold a
+// larger copy: then the control's picture is compared with each stock icon
+// drawn on the control's background (its corner, which no stock icon
+// covers); a box still being painted is looked at again for two seconds.
 std::string IconName(HWND control) {
-    const struct {
-        LPCWSTR id;
-        const char* name;
-    } known[] = {{IDI_HAND, "stop"}, {IDI_EXCLAMATION, "warning"}, {IDI_ASTERISK, "information"},
-                 {IDI_QUESTION, "question"}};
+    const auto held = reinterpret_cast<HICON>(::SendMessageW(control, STM_GETICON, 0, 0));
+    if (!held) return "none";
+    for (const auto& k : kStockIcons)
+        if (held == ::LoadIconW(nullptr, k.id)) return k.name;
     for (int attempt = 0; attempt < 20; ++attempt, ::Sleep(100)) {
         RECT r;
-        ::GetWindowRect(control, &r);
+        if (!::GetWindowRect(control, &r) || r.right <= r.left || r.bottom <= r.top) return "none";
         const int w = r.right - r.left, h = r.bottom - r.top;
-        if (w <= 0 || h <= 0) return "none";
-        ScreenDc screen;
-        const auto shown = Capture(screen.get(), r.left, r.top, w, h);
+        const auto shown = Picture(control);
+        if (shown.empty()) continue;
         for (const bool fitted : {false, true})
-            for (const auto& k : known)
-                if (LooksLike(screen.get(), shown, w, h, k.id, fitted)) return k.name;
+            for (const auto& k : kStockIcons)
+                if (LooksLike(shown, w, h, shown[0], k.id, fitted)) return k.name;
     }
     return "other";
 }
@@ -156,19 +248,35 @@ Seen Describe(const char* kind, HWND hwnd, bool accessible) {
     s.dpi = DpiOf(hwnd);
     for (Child& c : ChildrenOf(hwnd)) {
         if (_wcsicmp(c.control.cls.c_str(), L"Static") == 0 && (c.style & SS_TYPEMASK) == SS_ICON)
-            c.control.icon = ::SendMessageW(c.hwnd, STM_GETICON, 0, 0) != 0 ? IconName(c.hwnd) : "none";
+            c.control.icon = IconName(c.hwnd);
         s.children.push_back(c.control);
     }
     if (accessible) ReadAccessible(hwnd, s);
     return s;
 }
 
-bool PressOk(HWND box) {
-    for (const Child& c : ChildrenOf(box))
-        if (c.control.id == kOkId && _wcsicmp(c.control.cls.c_str(), L"Button") == 0) {
-            ::PostMessageW(c.hwnd, BM_CLICK, 0, 0);
-            return true;
+bool IsMessageBox(const std::vector<Child>& children) {
+    for (const Child& c : children)
+        if (c.control.id == kMessageBoxTextId && _wcsicmp(c.control.cls.c_str(), L"Static") == 0) return true;
+    return false;
+}
+
+// OK by its command, not by a click: BM_CLICK works only while the box is
+// the active window, which a box behind another window is not. A task
+// dialog takes TDM_CLICK_BUTTON, a message box WM_COMMAND IDOK. Posted again
+// until the box is gone or its program has ended; false if it stayed.
+bool PressOk(HWND box, HANDLE process) {
+    const bool messageBox = IsMessageBox(ChildrenOf(box));
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (messageBox)
+            ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        else
+            ::PostMessageW(box, TDM_CLICK_BUTTON, IDOK, 0);
+        for (int wait = 0; wait < 10; ++wait) {
+            if (!::IsWindow(box) || !::IsWindowVisible(box)) return true;
+            if (::WaitForSingleObject(process, 50) == WAIT_OBJECT_0) return true;
         }
+    }
     return false;
 }
 
@@ -219,9 +327,7 @@ void Session::Visit(HWND hwnd) {
         Seen s = Describe("box", hwnd, o_.readAccessible);
         s.shot = shot;
         s.seenMs = seen;
-        s.okPressed = PressOk(hwnd);
-        // A box whose OK is no control of its own still takes the command.
-        if (!s.okPressed) ::PostMessageW(hwnd, WM_COMMAND, IDOK, 0);
+        s.okPressed = PressOk(hwnd, process_.get());
         run_.seen.push_back(std::move(s));
         sawBox_ = true;
         done_.insert(hwnd);
@@ -276,8 +382,6 @@ void Session::Start() {
     ::GetExitCodeProcess(process_.get(), &run_.exitCode);
 }
 
-const wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-
 }  // namespace
 
 std::string Utf8(const std::wstring& s) {
@@ -293,35 +397,14 @@ bool Screenshot(HWND hwnd, const std::wstring& path) {
     RECT r;
     if (!::GetWindowRect(hwnd, &r)) return false;
     const int w = r.right - r.left, h = r.bottom - r.top;
-    if (w <= 0 || h <= 0) return false;
-    ScreenDc screen;
-    const auto pixels = Capture(screen.get(), r.left, r.top, w, h);
+    const auto pixels = Picture(hwnd);
+    if (pixels.empty()) return false;
     std::vector<unsigned char> rgb;
     rgb.reserve(pixels.size() * 3);
     for (std::uint32_t px : pixels)
         rgb.insert(rgb.end(), {static_cast<unsigned char>(px >> 16), static_cast<unsigned char>(px >> 8),
                                static_cast<unsigned char>(px)});
     return WritePng(path, w, h, rgb);
-}
-
-// Under Wine the desktop process rewrites the Shell Folders entries when it
-// starts, which happens on the first window of the session: start it, and
-// wait until the entry it writes has settled, before setting ours.
-bool StartDesktop() {
-    ::GetDesktopWindow();
-    std::vector<BYTE> last;
-    for (int stable = 0, round = 0; stable < 4 && round < 100; ++round) {
-        ::Sleep(100);
-        std::vector<BYTE> now(65536);
-        DWORD size = static_cast<DWORD>(now.size());
-        if (::RegGetValueW(HKEY_CURRENT_USER, kShellFolders, L"Desktop", RRF_RT_ANY, nullptr, now.data(), &size) !=
-            ERROR_SUCCESS)
-            size = 0;
-        now.resize(size);
-        stable = now == last && size > 0 ? stable + 1 : 0;
-        last = now;
-    }
-    return true;
 }
 
 Run Drive(const Options& options) {

@@ -1,6 +1,6 @@
 // Drives a program that shows boxes, as a user would: starts it, reads every
 // top-level window it shows (caption, controls, icon, text, client size),
-// saves a PNG of each, presses OK on boxes, closes a main window left open
+// saves a PNG of each, presses OK on boxes (active or not), closes a main window left open
 // after an error box, and waits for the exit. Shared by boxprobe (the Wine
 // lab's helper) and setup-check (the check kit for real Windows).
 #pragma once
@@ -29,12 +29,7 @@ Run Drive(const Options& options);
 
 std::string Utf8(const std::wstring& s);
 
-// Under Wine the desktop process rewrites the Shell Folders entries when it
-// starts, which happens on the first window of the session: starts it and
-// waits until the Desktop entry has settled (half a second on Windows).
-bool StartDesktop();
-
-// The screen rectangle of a window as a PNG file.
+// A window as it draws itself (not what covers it on the screen), as a PNG file.
 bool Screenshot(HWND hwnd, const std::wstring& path);
 
 }  // namespace boxdriver

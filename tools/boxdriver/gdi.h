@@ -15,8 +15,14 @@ struct BitmapTraits {
     static Handle Invalid() noexcept { return nullptr; }
     static void Close(Handle h) noexcept { ::DeleteObject(h); }
 };
+struct BrushTraits {
+    using Handle = HBRUSH;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { ::DeleteObject(h); }
+};
 using UniqueMemoryDc = win32::UniqueAny<MemoryDcTraits>;
 using UniqueBitmap = win32::UniqueAny<BitmapTraits>;
+using UniqueBrush = win32::UniqueAny<BrushTraits>;
 
 // The screen's device context, released with the window it came from.
 class ScreenDc {

@@ -42,7 +42,7 @@ struct Seen {
     long accessibleStatus = 0;  // the HRESULT of AccessibleObjectFromWindow
     std::wstring shot;          // the PNG written, or empty
     unsigned long seenMs = 0;   // from the start of the program
-    bool okPressed = false;
+    bool okPressed = false;  // OK was pressed and the box went away
 };
 
 struct Run {

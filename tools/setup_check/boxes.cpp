@@ -50,8 +50,6 @@ std::wstring Wide(const std::string& s) {
     return out;
 }
 
-std::string Narrow(const std::wstring& s) { return boxdriver::Utf8(s); }
-
 std::wstring Format(const std::wstring& pattern, int number, const std::wstring& text) {
     std::wstring out = pattern;
     out.replace(out.find(L"%d"), 2, std::to_wstring(number));
@@ -74,11 +72,11 @@ std::wstring WithFinalPeriod(std::wstring text) {
 }
 
 void PrepareDistribution(Kit& kit, int language) {
-    if (!RemoveTree(kit.dist)) throw Broken{"cannot remove the work copy " + Narrow(kit.dist)};
-    if (!CopyTree(kit.source, kit.dist)) throw Broken{"cannot copy the distribution to " + Narrow(kit.dist)};
+    if (!RemoveTree(kit.dist)) throw NotPrepared{"cannot remove the work copy " + Narrow(kit.dist)};
+    if (!CopyTree(kit.source, kit.dist)) throw NotPrepared{"cannot copy the distribution to " + Narrow(kit.dist)};
     const char code[4] = {static_cast<char>(language), 0, 0, 0};
     if (!WriteFile(Join(kit.dist, L"dLangv.dat"), std::string(code, 4)))
-        throw Broken{"cannot write the work copy's dLangv.dat"};
+        throw NotPrepared{"cannot write the work copy's dLangv.dat"};
 }
 
 boxdriver::Run RunSetup(Kit& kit, const std::wstring& exeName, const std::wstring& cwd) {
@@ -93,7 +91,8 @@ boxdriver::Run RunSetup(Kit& kit, const std::wstring& exeName, const std::wstrin
     o.abort = &kit.interrupted;
     boxdriver::Run result = boxdriver::Drive(o);
     if (result.aborted) throw Interrupted{};
-    if (!result.error.empty()) throw Broken{"cannot start " + Narrow(o.exe) + ": " + Narrow(result.error)};
+    // Windows refusing to start it (elevation asked, blocked as a threat) is Setup's to answer for.
+    if (!result.error.empty()) throw SetupFault{"cannot start " + Narrow(o.exe) + ": " + Narrow(result.error)};
     for (const auto& s : result.seen) Describe(kit, s, run);
     kit.details.push_back("  run " + std::to_string(run) + " exit status " + std::to_string(result.exitCode) +
                           (result.timedOut ? " (ended by the kit after 60 s)" : ""));

@@ -13,8 +13,13 @@
 
 namespace kit {
 
-// Thrown by a scenario that cannot go on: a failure with its reason.
-struct Broken {
+// Thrown by a scenario the kit could not prepare (a file it could not place,
+// lock or copy: Controlled Folder Access, say): inconclusive, never Setup's fault.
+struct NotPrepared {
+    std::string why;
+};
+// Thrown when Setup itself did something that ends the scenario: a failure.
+struct SetupFault {
     std::string why;
 };
 // Thrown by a scenario this system cannot run, with the reason.
@@ -30,7 +35,8 @@ struct Interrupted {};
 
 struct Kit {
     std::wstring source;    // the distribution under check, never changed
-    std::wstring home;      // report, pictures and work folder
+    std::wstring home;      // beside setup-check.exe: the reports and the work folder
+    std::wstring run;       // this run's report folder, named by its start
     std::wstring work, dist, pictures;
     std::wstring desktop;   // the user's desktop folder
     const Plan& plan = ExpectedPlan();
@@ -44,7 +50,6 @@ struct Kit {
 };
 
 std::wstring Wide(const std::string& s);
-std::string Narrow(const std::wstring& s);
 // "%d" and "%s" replaced in order.
 std::wstring Format(const std::wstring& pattern, int number, const std::wstring& text);
 std::wstring Format(const std::wstring& pattern, const std::wstring& first, const std::wstring& second);

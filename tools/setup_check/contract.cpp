@@ -11,13 +11,48 @@ namespace {
 
 using win32::UniqueHandle;
 
-// The suite's whole output; false when it did not run to its end.
-bool RunSuite(const std::wstring& exe, const std::wstring& temp, std::string& out, DWORD& exitCode) {
+struct JobTraits {
+    using Handle = HANDLE;
+    static Handle Invalid() noexcept { return nullptr; }
+    static void Close(Handle h) noexcept { ::CloseHandle(h); }
+};
+using UniqueJob = win32::UniqueAny<JobTraits>;
+
+constexpr DWORD kSuiteTimeoutMs = 300000;
+
+// How a run of the suite ended.
+enum class Ended { kExited, kNotStarted, kTimedOut };
+
+// A job that ends the suite, and anything it started, when it is closed: on
+// every path out of RunSuite, an exception included.
+UniqueJob KillOnCloseJob() {
+    UniqueJob job(::CreateJobObjectW(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job && !::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
+        job.reset();
+    return job;
+}
+
+// Whatever the pipe holds now, without waiting for more.
+void Drain(HANDLE read, std::string& out) {
+    char buf[4096];
+    for (DWORD avail = 0, got = 0; ::PeekNamedPipe(read, nullptr, 0, nullptr, &avail, nullptr) && avail > 0;) {
+        if (!::ReadFile(read, buf, avail < sizeof buf ? avail : sizeof buf, &got, nullptr) || got == 0) return;
+        out.append(buf, got);
+    }
+}
+
+// The suite's whole output, read while it runs. It is ended after five
+// minutes, and at once on Ctrl+C (then Interrupted is thrown).
+Ended RunSuite(Kit& kit, const std::wstring& exe, const std::wstring& temp, std::string& out, DWORD& exitCode) {
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
     HANDLE readRaw = nullptr, writeRaw = nullptr;
-    if (!::CreatePipe(&readRaw, &writeRaw, &sa, 0)) return false;
+    if (!::CreatePipe(&readRaw, &writeRaw, &sa, 0)) return Ended::kNotStarted;
     UniqueHandle read(readRaw), write(writeRaw);
     ::SetHandleInformation(read.get(), HANDLE_FLAG_INHERIT, 0);
+    UniqueJob job = KillOnCloseJob();
+    if (!job) return Ended::kNotStarted;
     STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
@@ -28,16 +63,24 @@ bool RunSuite(const std::wstring& exe, const std::wstring& temp, std::string& ou
     ::SetEnvironmentVariableW(L"TEMP", temp.c_str());
     std::wstring cmd = L"\"" + exe + L"\"";
     PROCESS_INFORMATION pi{};
-    const BOOL started = ::CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                          temp.c_str(), &si, &pi);
+    const BOOL started = ::CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, TRUE,
+                                          CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, temp.c_str(), &si, &pi);
     write.reset();
-    if (!started) return false;
+    if (!started) return Ended::kNotStarted;
     UniqueHandle process(pi.hProcess), thread(pi.hThread);
-    char buf[4096];
-    DWORD got = 0;
-    while (::ReadFile(read.get(), buf, sizeof buf, &got, nullptr) && got > 0) out.append(buf, got);
-    ::WaitForSingleObject(process.get(), 300000);
-    return ::GetExitCodeProcess(process.get(), &exitCode) && exitCode != STILL_ACTIVE;
+    if (!::AssignProcessToJobObject(job.get(), process.get())) {
+        ::TerminateProcess(process.get(), 1);
+        return Ended::kNotStarted;
+    }
+    ::ResumeThread(thread.get());
+    const DWORD start = ::GetTickCount();
+    while (::WaitForSingleObject(process.get(), 100) == WAIT_TIMEOUT) {
+        Drain(read.get(), out);
+        if (kit.interrupted) throw Interrupted{};  // the job's closing ends the suite
+        if (::GetTickCount() - start > kSuiteTimeoutMs) return Ended::kTimedOut;
+    }
+    Drain(read.get(), out);
+    return ::GetExitCodeProcess(process.get(), &exitCode) ? Ended::kExited : Ended::kNotStarted;
 }
 
 // `tag` as GoogleTest's summary spells it: "[  PASSED  ]", "[  SKIPPED ]", "[  FAILED  ]".
@@ -51,12 +94,20 @@ int Count(const std::string& out, const char* tag) {
 
 void RunContractSuite(Kit& kit, Check& check) {
     const std::wstring exe = Join(ModuleFolder(), L"fileops_contract.exe");
-    if (!Exists(exe)) throw Skip{"fileops_contract.exe is not beside setup-check.exe"};
+    // Not a check this system forbids: the kit came with it, and something
+    // (antivirus, an unpacking tool) took it away.
+    if (!Exists(exe))
+        throw CannotCheck{"the contract suite is missing: fileops_contract.exe is not beside setup-check.exe "
+                          "(removed by antivirus? unpack the kit again)"};
     const std::wstring temp = Join(kit.work, L"contract-temp");
-    if (!MakeFolders(temp)) throw Broken{"cannot make " + Narrow(temp)};
+    if (!MakeFolders(temp)) throw NotPrepared{"cannot make " + Narrow(temp)};
     std::string out;
     DWORD exitCode = 0;
-    if (!RunSuite(exe, temp, out, exitCode)) throw Broken{"the contract suite did not run to its end"};
+    const Ended ended = RunSuite(kit, exe, temp, out, exitCode);
+    if (ended == Ended::kNotStarted) throw NotPrepared{"the contract suite could not be started"};
+    if (ended == Ended::kTimedOut)
+        throw CannotCheck{"the contract suite did not end within " + std::to_string(kSuiteTimeoutMs / 60000) +
+                          " minutes, and was ended"};
     const int passed = Count(out, "  PASSED  "), skipped = Count(out, "  SKIPPED "), failed = Count(out, "  FAILED  ");
     kit.details.push_back("  contract suite: " + std::to_string(passed) + " passed, " + std::to_string(failed) +
                           " failed, " + std::to_string(skipped) + " skipped; exit status " + std::to_string(exitCode));

@@ -15,7 +15,6 @@ namespace kit {
 
 std::wstring Join(const std::wstring& folder, const std::wstring& name);
 std::wstring FullPath(const std::wstring& path);
-std::wstring CurrentFolder();
 std::wstring ModulePath();  // this program's own
 std::wstring ModuleFolder();
 bool Exists(const std::wstring& path);  // anything, links not followed
@@ -25,8 +24,12 @@ bool WriteFile(const std::wstring& path, const std::string& bytes);
 bool MakeFolders(const std::wstring& path);  // with its parents
 bool CopyTree(const std::wstring& from, const std::wstring& to);
 // Removes a file or a tree, read-only files too, never following a link out of
-// it; true when nothing is left.
-bool RemoveTree(const std::wstring& path);
+// it; true when nothing is left, else the first entry that stays in `stays`.
+bool RemoveTree(const std::wstring& path, std::wstring* stays = nullptr);
+// The same, tried again for five seconds while something stays: antivirus
+// and the indexer hold a new file for a moment. `held`: the first entry that
+// stayed at the first try, empty when none did.
+bool RemoveHeldTree(const std::wstring& path, std::wstring& held);
 // Relative names of every file below `root` ("DBZ\\QKV.txt"), folders with a trailing backslash.
 std::vector<std::wstring> ListTree(const std::wstring& root);
 

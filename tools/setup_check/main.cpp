@@ -1,9 +1,13 @@
 // setup-check: runs Setup.exe's scenarios against the real system it is
-// started on, prints one line per scenario and a summary, and writes
-// report.txt with pictures of every box. It leaves the machine as it found it.
+// started on, prints one line per scenario and a summary, and writes a
+// report with pictures of every box into a folder of the run's own, beside
+// itself. It leaves the machine as it found it.
 #include <cstdio>
 
 #include "app/resources/version.h"
+#include "tools/setup_check/facts.h"
+#include "tools/setup_check/leftovers.h"
+#include "tools/winedesktop/wine_desktop.h"
 #include "tools/setup_check/scenarios.h"
 
 namespace kit {
@@ -24,12 +28,16 @@ void Print(const std::string& line) {
 }
 
 // Runs on a thread of its own. A closed console ends the process when this
-// returns, so the Desktop value is restored here, at once. A second Ctrl+C
+// returns, so the Desktop value is restored here, at once, and the rest. A second Ctrl+C
 // ends the kit at once, should the first find it waiting on something.
-BOOL WINAPI OnCtrl(DWORD) noexcept {
+BOOL WINAPI OnCtrl(DWORD event) noexcept {
     try {
         RestoreDesktopNow();
-    } catch (...) {  // nothing may unwind into the system's thread; the RunOnce entry still restores
+        // A closed console, a logoff or a shutdown ends the process when this
+        // returns: end Setup and remove what the list names now. Ctrl+C lets
+        // the scenario clean up as usual.
+        if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) ClearLeftovers();
+    } catch (...) {  // nothing may unwind into the system's thread; the RunOnce entry and the next start still do it
     }
     if (!g_kit || g_kit->interrupted.exchange(true)) return FALSE;
     return TRUE;
@@ -66,8 +74,13 @@ bool CleanUp(Kit& kit, Check& check) {
     for (const auto& d : kit.extraDesktops) paths.push_back(d);
     paths.push_back(kit.dist);
     std::string left;
-    for (const auto& p : paths)
-        if (!RemoveTree(p)) left += (left.empty() ? "" : ", ") + Narrow(p);
+    for (const auto& p : paths) {
+        std::wstring held;
+        if (!RemoveHeldTree(p, held))
+            left += (left.empty() ? "" : ", ") + Narrow(p) + " (" + Narrow(held) + " held)";
+        else if (!held.empty())
+            kit.details.push_back("  " + Narrow(held) + " was held for a moment, then removed");
+    }
     kit.extraDesktops.clear();
     check.Expect(left.empty(), "could not remove " + left);
     return left.empty();
@@ -95,8 +108,10 @@ bool RunOne(Kit& kit, const char* id, const char* title, void (*fn)(Kit&, Check&
         skipped = s.why;
     } catch (const CannotCheck& c) {
         check.Inconclusive(c.why);
-    } catch (const Broken& b) {
-        check.Expect(false, b.why);
+    } catch (const NotPrepared& n) {
+        check.Inconclusive("could not prepare the scenario: " + n.why);
+    } catch (const SetupFault& f) {
+        check.Expect(false, f.why);
     } catch (const Interrupted&) {
         interrupted = true;
         check.Expect(false, "interrupted");
@@ -117,7 +132,28 @@ bool RunOne(Kit& kit, const char* id, const char* title, void (*fn)(Kit&, Check&
 bool WriteReport(const Kit& kit, const std::vector<std::string>& lines) {
     std::string text;
     for (const auto& l : lines) text += l + "\r\n";
-    return WriteFile(Join(kit.home, L"report.txt"), text);
+    return WriteFile(Join(kit.run, L"report.txt"), text);
+}
+
+// A folder of this run's own for its report and pictures, named by its start
+// in UTC so that the names sort in time order; every earlier run's stays (the
+// README asks for a second run).
+bool MakeRunFolder(Kit& kit) {
+    const std::wstring reports = Join(kit.home, std::wstring(kPrefix) + L"-reports");
+    if (!MakeFolders(reports)) return false;
+    SYSTEMTIME t{};
+    ::GetSystemTime(&t);
+    for (unsigned attempt = 1; attempt < 100; ++attempt) {
+        const std::wstring run = Join(reports, Wide(RunFolderName(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                                                                  t.wSecond, attempt)));
+        if (::CreateDirectoryW(run.c_str(), nullptr)) {
+            kit.run = run;
+            kit.pictures = Join(run, L"pictures");
+            return MakeFolders(kit.pictures);
+        }
+        if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    }
+    return false;
 }
 
 struct Args {
@@ -175,22 +211,34 @@ int RunKit(int argc, wchar_t** argv) {
     }
     // Under Wine the desktop process writes Shell Folders as it starts: let
     // it, before the value is compared with the kit's replacement.
-    boxdriver::StartDesktop();
+    if (UnderWine()) winedesktop::StartDesktop();
     const Restored restored = RestoreAtStart();
     if (restored.what == Restored::kFailed) {
         Print("setup-check: not started, because the Desktop value could not be restored");
         return kNotStarted;
     }
+    const Cleared cleared = ClearLeftovers();
+    if (cleared.listed) {
+        std::vector<std::string> removed, stayed;
+        for (const auto& p : cleared.removed) removed.push_back(Narrow(p));
+        for (const auto& p : cleared.stayed) stayed.push_back(Narrow(p));
+        Print("setup-check: removed what an interrupted run left: " + (removed.empty() ? "nothing" : Joined(removed, ", ")));
+        if (!stayed.empty()) {
+            Print("setup-check: not started, because what an interrupted run left stays: " + Joined(stayed, ", "));
+            return kNotStarted;
+        }
+    }
     ::SetConsoleCtrlHandler(OnCtrl, TRUE);
     Kit kit;
     g_kit = &kit;
-    kit.home = CurrentFolder();
+    // Beside itself, never in the current folder: a prompt started as
+    // administrator starts in System32.
+    kit.home = ModuleFolder();
     const RegValue desktopValue = ReadDesktopValue();
     kit.desktop = FolderOf(desktopValue);
     kit.source = FullPath(args.dist.empty() ? Join(ModuleFolder(), L"dist") : args.dist);
     kit.work = Join(kit.home, std::wstring(kPrefix) + L"-work");
     kit.dist = Join(kit.work, L"dist");
-    kit.pictures = Join(kit.home, std::wstring(kPrefix) + L"-pictures");
     if (!IsAbsolutePath(kit.desktop) || !IsFolder(kit.desktop)) {
         Print("setup-check: not started, because the Desktop value of Shell Folders, " + Narrow(Describe(desktopValue)) +
               ", names no existing absolute folder");
@@ -208,7 +256,15 @@ int RunKit(int argc, wchar_t** argv) {
                    : ". The interrupted run may have left them: remove them, then start again."));
         return kNotStarted;
     }
-    if (!RemoveTree(kit.work) || !RemoveTree(kit.pictures) || !MakeFolders(kit.work) || !MakeFolders(kit.pictures)) {
+    std::vector<std::wstring> willCreate = Trees();
+    for (const auto& n : kit.plan.DesktopNames()) willCreate.push_back(Join(kit.desktop, n));
+    willCreate.push_back(kit.work);
+    if (!WriteLeftoverList(willCreate, kit.work)) {
+        Print("setup-check: not started, because it cannot write its list of what it will create in " +
+              Narrow(kit.home));
+        return kNotStarted;
+    }
+    if (!RemoveTree(kit.work) || !MakeFolders(kit.work) || !MakeRunFolder(kit)) {
         Print("setup-check: cannot make its folders in " + Narrow(kit.home));
         return kNotStarted;
     }
@@ -234,10 +290,12 @@ int RunKit(int argc, wchar_t** argv) {
         going = RunOne(kit, "contract", "file-operation contract suite", RunContractSuite, tally, report);
     if (!going) Print(kit.interrupted ? "interrupted: cleaned up and stopped" : "stopped: the machine could not be restored after the scenario above");
     RemoveTree(kit.work);
+    ClearLeftovers();  // the list goes once nothing it names is left
     const std::string summary = tally.Summary();
     report.push_back("");
     report.push_back(summary);
-    if (!WriteReport(kit, report)) Print("setup-check: cannot write report.txt");
+    if (!WriteReport(kit, report)) Print("setup-check: cannot write " + Narrow(Join(kit.run, L"report.txt")));
+    Print("report: " + Narrow(Join(kit.run, L"report.txt")));
     Print(summary);
     return tally.Status(going);
 }

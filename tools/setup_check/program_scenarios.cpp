@@ -133,9 +133,9 @@ void RunningProgram(Kit& kit, Check& check) {
     ExpectCompletion(check, kit.readable, RunSetup(kit), L"Instaltion completed.");
     std::string previous, next;
     if (!ReadFile(kProgram, previous) || !ReadFile(Join(kit.dist, L"Orvo Tool.exe"), next))
-        throw Broken{"the program was not installed"};
+        throw NotPrepared{"the program was not installed"};
     next += "a newer build";  // an overlay: the image stays valid
-    if (!WriteFile(Join(kit.dist, L"Orvo Tool.exe"), next)) throw Broken{"cannot change the distribution's program"};
+    if (!WriteFile(Join(kit.dist, L"Orvo Tool.exe"), next)) throw NotPrepared{"cannot change the distribution's program"};
     {
         const RunningImage running(kit);
         const std::wstring first = Format(L"Installation incomplete: %d file(s) could not be installed (first: %s)", 1,

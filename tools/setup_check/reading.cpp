@@ -23,8 +23,6 @@ bool IsClass(const boxdriver::Control& c, const wchar_t* cls) {
     return i == c.cls.size() && !cls[i];
 }
 
-std::string Narrow(const std::wstring& s) { return text::ToUtf8(s); }
-
 std::string Listed(const std::vector<std::wstring>& items) {
     std::string out;
     for (const auto& i : items) out += (out.empty() ? "\"" : ", \"") + Narrow(i) + "\"";
@@ -208,5 +206,7 @@ const boxdriver::Seen* ExpectError(Check& check, const Readable& can, const boxd
     check.Expect(run.exitCode == 1, "exit status " + std::to_string(run.exitCode) + ", expected 1");
     return window;
 }
+
+std::string Narrow(const std::wstring& s) { return text::ToUtf8(s); }
 
 }  // namespace kit

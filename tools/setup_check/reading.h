@@ -43,4 +43,7 @@ void ExpectCompletion(Check& check, const Readable& can, const boxdriver::Run& r
 const boxdriver::Seen* ExpectError(Check& check, const Readable& can, const boxdriver::Run& run,
                                    const std::wstring& text);
 
+// UTF-8, for the report and the console: the kit's one narrowing.
+std::string Narrow(const std::wstring& s);
+
 }  // namespace kit
