@@ -21,6 +21,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import make_distribution  # noqa: E402
+from release_common import SIGNING_OPTIONS as SIGNING  # noqa: E402
 from reproducible_zip import pack  # noqa: E402
 
 PROGRAMS = ('setup-check.exe', 'fileops_contract.exe')
@@ -86,9 +87,6 @@ def assemble(build, folder, release_zip=None, version='', language=1):
         shutil.copy2(Path(build) / 'Setup.exe', dist / 'Setup.exe')
     (folder / 'README.txt').write_bytes(README.format(version=version).replace('\n', '\r\n').encode())
     return folder
-
-
-SIGNING = ('--cert', '--key', '--chain', '--ca', '--crl', '--pass-file', '--pkcs11-module', '--timestamp')
 
 
 def sign(signer, folder, epoch, work):

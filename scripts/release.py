@@ -12,7 +12,7 @@ import sys
 import tempfile
 from pathlib import Path
 
-from release_common import ReleaseError, Stopped, sha256, shown, stop_on_signals
+from release_common import SIGNING_OPTIONS, ReleaseError, Stopped, sha256, shown, stop_on_signals
 from release_distribution import check, plan_sources
 from release_output import Output, check_out_dir
 from release_pe import authenticode_sha256, release_version
@@ -40,7 +40,8 @@ def preflight(args, work):
     check_out_dir(out_dir, source_dir)
     if args.version is not None:
         release_version(args.version, None)
-    return source_dir, out_dir, Signer(args, work, warn=not args.checked) if args.cert else None
+    signer = Signer(args, work, warn=not args.checked, key_checked=args.checked) if args.cert else None
+    return source_dir, out_dir, signer
 
 
 def check_options(args):
@@ -109,8 +110,7 @@ def main(argv):
     internal.add_argument('--build-info', help='the commit and toolchain lines release.sh found')
     ap.add_argument('--version')
     ap.add_argument('--version-mismatch-ok', action='store_true')
-    for option in ('--cert', '--key', '--chain', '--ca', '--crl', '--pass-file', '--pkcs11-module', '--timestamp',
-                   '--tsa-ca', '--allow-signer'):
+    for option in SIGNING_OPTIONS:
         ap.add_argument(option)
     ap.add_argument('source_dir')
     ap.add_argument('out_dir')

@@ -8,6 +8,9 @@ import subprocess
 from pathlib import Path
 
 TOOL_SECONDS = 300
+# The options of a signing identity, for the release and the check kit alike.
+SIGNING_OPTIONS = ('--cert', '--key', '--chain', '--ca', '--crl', '--pass-file', '--pkcs11-module', '--timestamp',
+                   '--tsa-ca', '--allow-signer')
 # In a tool's argument, replaced by the descriptor of a pipe holding the secret.
 SECRET_FD = '@SECRET_FD@'
 STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)

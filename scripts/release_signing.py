@@ -89,7 +89,7 @@ def leaf_hash(fingerprint_text):
 class Signer:
     """One signing identity: certificate, key (file or token URI), PIN or passphrase file."""
 
-    def __init__(self, args, work, warn=True):
+    def __init__(self, args, work, warn=True, key_checked=False):
         self.key, self.ca, self.crl, self.work = args.key, args.ca, args.crl, Path(work)
         self.pass_file, self.timestamp, self.module = args.pass_file, args.timestamp, args.pkcs11_module
         self.allowed = args.allow_signer
@@ -114,7 +114,7 @@ class Signer:
         self.cert = Certificate(args.cert, args.chain, work)
         # release.sh's preflight opened the key already: on a token each
         # opening is one more login.
-        key_public = None if args.checked else self._public_key()
+        key_public = None if key_checked else self._public_key()
         self.cert.check(key_public, shown(self.key), self.roots, int(time.time()), warn)
 
     def _token_setup(self, work):
