@@ -95,14 +95,18 @@ endif()
 file(READ ${CMAKE_SOURCE_DIR}/tests/expected_plan.tsv SETUP_EXPECTED_PLAN_TSV)
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/expected_plan_tsv.h
     CONTENT "// Generated from tests/expected_plan.tsv.\nconstexpr char kExpectedPlanTsv[] = R\"tsv(\${SETUP_EXPECTED_PLAN_TSV})tsv\";\n")
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/expected_plan.tsv)
+file(READ ${CMAKE_SOURCE_DIR}/tests/expected_texts.tsv SETUP_EXPECTED_TEXTS_TSV)
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/expected_texts_tsv.h
+    CONTENT "// Generated from tests/expected_texts.tsv.\nconstexpr char kExpectedTextsTsv[] = R\"tsv(\${SETUP_EXPECTED_TEXTS_TSV})tsv\";\n")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/expected_plan.tsv
+    ${CMAKE_SOURCE_DIR}/tests/expected_texts.tsv)
 # Both of the kit's programs carry its manifest (tools/setup_check/kit.rc).
 setup_test_program(setup-check tools/setup_check/main.cpp "")
 target_sources(setup-check PRIVATE tools/setup_check/boxes.cpp tools/setup_check/contract.cpp
     tools/setup_check/desktop_save.cpp tools/setup_check/desktop_value.cpp tools/setup_check/facts.cpp
     tools/setup_check/files.cpp tools/setup_check/leftovers.cpp tools/setup_check/outcome.cpp
     tools/setup_check/plan.cpp tools/setup_check/program_scenarios.cpp tools/setup_check/reading.cpp
-    tools/setup_check/scenarios.cpp tools/setup_check/shortcuts.cpp tools/setup_check/system_facts.cpp
+    tools/setup_check/scenarios.cpp tools/setup_check/shortcuts.cpp tools/setup_check/texts.cpp tools/setup_check/system_facts.cpp
     tools/setup_check/kit.rc)
 set_source_files_properties(tools/setup_check/kit.rc PROPERTIES OBJECT_DEPENDS
     ${CMAKE_SOURCE_DIR}/tools/setup_check/kit.manifest)

@@ -1,5 +1,7 @@
 """What a run must have shown: one box of the right kind, text, caption,
 icon and buttons, and the exit status."""
+from pathlib import Path
+
 from report import Report
 
 
@@ -27,12 +29,20 @@ def expect_completion(report, text, caption='Setup'):
     expect(report.exit, 0, 'exit status')
 
 
+def _texts():
+    """The product's box texts as the tests expect them, by kind and language
+    code, from the table the check kit is built with; {} for each %d and %s."""
+    table = {}
+    for line in (Path(__file__).resolve().parents[1] / 'expected_texts.tsv').read_text(encoding='utf-8').splitlines():
+        if line and not line.startswith('#'):
+            kind, language, text = line.split('\t')
+            table.setdefault(kind, {})[int(language)] = text.replace('%d', '{}').replace('%s', '{}')
+    return table
+
+
+TEXTS = _texts()
 # The incomplete-installation message's first line, by language code.
-INCOMPLETE = {0: 'Instalace není dokončena. Počet souborů, které nelze nainstalovat: {} (první: {})',
-              1: 'Installation incomplete: {} file(s) could not be installed (first: {})',
-              2: 'Installation unvollständig. Nicht installierte Dateien: {} (erste: {})',
-              3: 'Installationen är ofullständig: {} fil(er) kunde inte installeras (första: {})',
-              4: 'Установка не завершена: не удалось установить файлов: {} (первый: {})'}
+INCOMPLETE = TEXTS['incomplete']
 # Wine's own texts for the system's error codes, by the installation's language:
 # the reason is asked for in that language first.
 WINE_ERROR = {1: {2: 'File not found.', 3: 'Path not found.', 5: 'Access denied.', 32: 'Sharing violation.',

@@ -6,6 +6,7 @@
 
 #include "platform/win32/security.h"
 #include "tools/setup_check/reading.h"
+#include "tools/setup_check/texts.h"
 
 namespace kit {
 namespace {
@@ -130,7 +131,7 @@ void ExpectProgramFolderList(Kit& kit, Check& check) {
 
 void RunningProgram(Kit& kit, Check& check) {
     PrepareDistribution(kit, 1);
-    ExpectCompletion(check, kit.readable, RunSetup(kit), L"Instaltion completed.");
+    ExpectCompletion(check, kit.readable, RunSetup(kit), Texts().completed[1]);
     std::string previous, next;
     if (!ReadFile(kProgram, previous) || !ReadFile(Join(kit.dist, L"Orvo Tool.exe"), next))
         throw NotPrepared{"the program was not installed"};
@@ -138,13 +139,12 @@ void RunningProgram(Kit& kit, Check& check) {
     if (!WriteFile(Join(kit.dist, L"Orvo Tool.exe"), next)) throw NotPrepared{"cannot change the distribution's program"};
     {
         const RunningImage running(kit);
-        const std::wstring first = Format(L"Installation incomplete: %d file(s) could not be installed (first: %s)", 1,
-                                          kProgram);
+        const std::wstring first = Format(Texts().incomplete[1], 1, kProgram);
         ExpectError(check, kit.readable, RunSetup(kit), first + L"\n" + Reason(ERROR_SHARING_VIOLATION));
         std::string now;
         check.Expect(ReadFile(kProgram, now) && now == previous, "the running program was changed");
     }
-    ExpectCompletion(check, kit.readable, RunSetup(kit), L"Upgrade ready.");
+    ExpectCompletion(check, kit.readable, RunSetup(kit), Texts().upgraded[1]);
     std::string now;
     check.Expect(ReadFile(kProgram, now) && now == next, "the program was not upgraded once it had ended");
 }
@@ -153,7 +153,7 @@ void RunningProgram(Kit& kit, Check& check) {
 // that no installer writes, the root's entries inherited again.
 void ExistingFolderKeepsItsList(Kit& kit, Check& check) {
     PrepareDistribution(kit, 1);
-    ExpectCompletion(check, kit.readable, RunSetup(kit), L"Instaltion completed.");
+    ExpectCompletion(check, kit.readable, RunSetup(kit), Texts().completed[1]);
     const win32::UniqueSecurity mine = win32::SecurityFromSddl(
         L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + win32::CurrentUserSid() + L")(A;OICI;FR;;;BU)");
     BOOL present = FALSE, defaulted = FALSE;
@@ -166,7 +166,7 @@ void ExistingFolderKeepsItsList(Kit& kit, Check& check) {
     PACL ignored = nullptr;
     win32::UniqueSecurity a, b;
     const std::wstring placed = FolderSddl(kProgramFolder, &ignored, a);
-    ExpectCompletion(check, kit.readable, RunSetup(kit), L"Upgrade ready.");
+    ExpectCompletion(check, kit.readable, RunSetup(kit), Texts().upgraded[1]);
     const std::wstring after = FolderSddl(kProgramFolder, &ignored, b);
     check.Expect(!placed.empty() && after == placed,
                  "C:\\Orvo_Tool's list changed from " + Narrow(placed) + " to " + Narrow(after));

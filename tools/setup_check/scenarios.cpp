@@ -6,30 +6,13 @@
 #include "platform/win32/handles.h"
 #include "tools/setup_check/program_scenarios.h"
 #include "tools/setup_check/shortcuts.h"
+#include "tools/setup_check/texts.h"
 
 namespace kit {
 namespace {
 
 constexpr int kEnglish = 1;
 
-// What the product shows, by language code, as its documentation words it.
-const wchar_t* const kCompleted[5][2] = {
-    {L"Instalace dokončena", L"Upgrade dokončeno."},
-    {L"Instaltion completed.", L"Upgrade ready."},
-    {L"Installation ist fertig.", L"Upgrade ist fertig."},
-    {L"Installation är klar.", L"Uppgradera är klar."},
-    {L"Установка завершено.", L"Обновление завершено."},
-};
-const wchar_t* const kIncomplete[5] = {
-    L"Instalace není dokončena. Počet souborů, které nelze nainstalovat: %d (první: %s)",
-    L"Installation incomplete: %d file(s) could not be installed (first: %s)",
-    L"Installation unvollständig. Nicht installierte Dateien: %d (erste: %s)",
-    L"Installationen är ofullständig: %d fil(er) kunde inte installeras (första: %s)",
-    L"Установка не завершена: не удалось установить файлов: %d (первый: %s)",
-};
-const wchar_t kWrongFolderEnglish[] =
-    L"Setup must be started from the folder that holds the installation files; it was started in “%s”, "
-    L"but the files are in “%s”";
 const char kZoneMark[] = "[ZoneTransfer]\r\nZoneId=3\r\n";
 
 std::wstring DesktopPath(const Kit& kit, const Copy& c) { return c.desktop ? Join(kit.desktop, c.target) : c.target; }
@@ -99,7 +82,7 @@ void ExpectGone(Check& check, const std::vector<std::wstring>& paths, const std:
 void FirstInstallation(Kit& kit, Check& check, int language) {
     PrepareDistribution(kit, language);
     PlaceOldFiles(kit);
-    ExpectCompletion(check, kit.readable, RunSetup(kit), kCompleted[language][0]);
+    ExpectCompletion(check, kit.readable, RunSetup(kit), Texts().completed[language]);
     ExpectInstalledTree(kit, check, language);
     ExpectProgramFolderList(kit, check);
     ExpectShortcutsOpenTheirTargets(kit, check);
@@ -122,7 +105,7 @@ const Copy& FirstReplacedList(const Kit& kit) {
 
 void UpgradeKeepsPowerLists(Kit& kit, Check& check) {
     PrepareDistribution(kit, kEnglish);
-    ExpectCompletion(check, kit.readable, RunSetup(kit), kCompleted[kEnglish][0]);
+    ExpectCompletion(check, kit.readable, RunSetup(kit), Texts().completed[kEnglish]);
     const Copy& replaced = FirstReplacedList(kit);
     std::vector<const Copy*> kept;
     for (const Copy& c : kit.plan.copies)
@@ -130,7 +113,7 @@ void UpgradeKeepsPowerLists(Kit& kit, Check& check) {
     for (const Copy* c : kept)
         if (!WriteFile(c->target, "edited by setup-check: " + Narrow(c->target))) throw NotPrepared{"cannot edit " + Narrow(c->target)};
     if (!WriteFile(replaced.target, "edited by setup-check")) throw NotPrepared{"cannot edit " + Narrow(replaced.target)};
-    ExpectCompletion(check, kit.readable, RunSetup(kit), kCompleted[kEnglish][1]);
+    ExpectCompletion(check, kit.readable, RunSetup(kit), Texts().upgraded[kEnglish]);
     for (const Copy* c : kept) {
         bool ok = false;
         check.Expect(Bytes(c->target, ok) == "edited by setup-check: " + Narrow(c->target),
@@ -198,9 +181,9 @@ void ReadOnlySources(Kit& kit, Mark mark) {
 // An installation and an upgrade from the same read-only sources complete,
 // and leave every installed file writable (and unmarked, where marks are real).
 void InstallAndUpgradeClean(Kit& kit, Check& check, bool streams) {
-    ExpectCompletion(check, kit.readable, RunSetup(kit), kCompleted[kEnglish][0]);
+    ExpectCompletion(check, kit.readable, RunSetup(kit), Texts().completed[kEnglish]);
     ExpectWritableAndUnmarked(kit, check, streams, kEnglish);
-    ExpectCompletion(check, kit.readable, RunSetup(kit), kCompleted[kEnglish][1]);
+    ExpectCompletion(check, kit.readable, RunSetup(kit), Texts().upgraded[kEnglish]);
     ExpectWritableAndUnmarked(kit, check, streams, kEnglish);
 }
 
@@ -240,7 +223,7 @@ void HeldTarget(Kit& kit, Check& check) {
     win32::UniqueFile held(::CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!held) throw NotPrepared{"cannot hold " + Narrow(target)};
     const std::wstring reason = SystemErrorText(ERROR_SHARING_VIOLATION, ReasonLanguages(0x0409));
-    ExpectError(check, kit.readable, RunSetup(kit), Format(kIncomplete[kEnglish], 1, target) + L"\n" + WithFinalPeriod(reason));
+    ExpectError(check, kit.readable, RunSetup(kit), Format(Texts().incomplete[kEnglish], 1, target) + L"\n" + WithFinalPeriod(reason));
     held.reset();
     std::string after;
     ReadFile(target, after);
@@ -282,7 +265,7 @@ void LockedSource(Kit& kit, Check& check) {
                                  "read the locked bytes)"
                                : "a byte-range lock here does not stop a read through another handle (the probe "
                                  "read the locked bytes)"};
-    ExpectCompletion(check, kit.readable, RunSetup(kit), kCompleted[kEnglish][0]);
+    ExpectCompletion(check, kit.readable, RunSetup(kit), Texts().completed[kEnglish]);
     const Copy& locked = FirstReplacedList(kit);
     const std::wstring source = Join(kit.dist, locked.source);
     std::string before;
@@ -295,7 +278,7 @@ void LockedSource(Kit& kit, Check& check) {
         throw NotPrepared{"cannot lock " + Narrow(source)};
     const std::wstring reason = SystemErrorText(ERROR_LOCK_VIOLATION, ReasonLanguages(0x0409));
     ExpectError(check, kit.readable, RunSetup(kit),
-                Format(kIncomplete[kEnglish], 1, locked.target) + L"\n" + locked.source + L": " + WithFinalPeriod(reason));
+                Format(Texts().incomplete[kEnglish], 1, locked.target) + L"\n" + locked.source + L": " + WithFinalPeriod(reason));
     ::UnlockFileEx(holder.get(), 0, MAXDWORD, MAXDWORD, &at);
     holder.reset();
     std::string after;
@@ -329,7 +312,7 @@ void RemovalHeldWithDeleteSharing(Kit& kit, Check& check) {
     if (!staysListed)
         check.SkipPart("a name that stays listed while held (this system removes a deleted name at once, as the kit's "
                        "own file showed before Setup ran)");
-    ExpectCompletion(check, kit.readable, RunSetup(kit), kCompleted[kEnglish][0]);
+    ExpectCompletion(check, kit.readable, RunSetup(kit), Texts().completed[kEnglish]);
     const bool listedWhileHeld = Exists(removed);
     held.reset();
     check.Expect(!Exists(removed), Narrow(removed) + " still there after it was let go");
@@ -347,7 +330,7 @@ void ExpandableNonAsciiDesktop(Kit& kit, Check& check) {
     kit.extraDesktops.push_back(folder);
     DesktopOverride desktop(TextValue(REG_EXPAND_SZ, L"%SETUP_CHECK_WORK%\\" + name));
     if (!desktop.error().empty()) throw CannotCheck{Narrow(desktop.error())};
-    ExpectCompletion(check, kit.readable, RunSetup(kit), kCompleted[kEnglish][0]);
+    ExpectCompletion(check, kit.readable, RunSetup(kit), Texts().completed[kEnglish]);
     std::vector<std::wstring> differing, strays;
     for (const Copy& c : kit.plan.copies)
         if (c.desktop) CompareWithSource(Join(folder, c.target), Join(kit.dist, c.source), differing);
@@ -365,8 +348,8 @@ void StartedElsewhere(Kit& kit, Check& check) {
     if (!MakeFolders(elsewhere)) throw NotPrepared{"cannot make " + Narrow(elsewhere)};
     // Every copy lacks its source, and the language PDF (Czech: no language file here) too.
     const int failures = static_cast<int>(kit.plan.copies.size()) + 1;
-    const std::wstring text = Format(kIncomplete[kEnglish], failures, kit.plan.copies.front().target) + L"\n" +
-                              WithFinalPeriod(Format(kWrongFolderEnglish, elsewhere, kit.dist));
+    const std::wstring text = Format(Texts().incomplete[kEnglish], failures, kit.plan.copies.front().target) + L"\n" +
+                              WithFinalPeriod(Format(Texts().wrongFolder, elsewhere, kit.dist));
     ExpectError(check, kit.readable, RunSetup(kit, L"Setup.exe", elsewhere), text);
 }
 
@@ -374,7 +357,7 @@ void RenamedSetup(Kit& kit, Check& check) {
     PrepareDistribution(kit, kEnglish);
     if (!::CopyFileW(Join(kit.dist, L"Setup.exe").c_str(), Join(kit.dist, L"Setup (1).exe").c_str(), TRUE))
         throw NotPrepared{"cannot make Setup (1).exe"};
-    ExpectCompletion(check, kit.readable, RunSetup(kit, L"Setup (1).exe"), kCompleted[kEnglish][0], L"Setup (1)");
+    ExpectCompletion(check, kit.readable, RunSetup(kit, L"Setup (1).exe"), Texts().completed[kEnglish], L"Setup (1)");
 }
 
 void WindowAfterError(Kit& kit, Check& check) {
