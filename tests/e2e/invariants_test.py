@@ -63,6 +63,18 @@ class Invariants(unittest.TestCase):
             with self.assertRaises(AssertionError):
                 self.check(dict(after, **{'windows/x.dll': ('system file', 1, 2, 3)}))
 
+    def test_wine_device_enumeration_passes_and_a_key_beside_it_does_not(self):
+        control_set = 'system.reg:System\\\\CurrentControlSet\\\\'
+        for key, passes in [(control_set + 'Enum\\\\PCI\\\\VEN_0000\\\\Device Parameters', True),
+                            (control_set + 'Services\\\\Orvo', False)]:
+            with self.subTest(key=key):
+                reg = dict(self.reg, **{key: {'"a"': '1'}})
+                if passes:
+                    self.check(dict(self.before), reg)
+                else:
+                    with self.assertRaises(AssertionError):
+                        self.check(dict(self.before), reg)
+
     def test_a_registry_write_fails_unless_the_scenario_made_it(self):
         key = 'user.reg:Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell Folders'
         reg = dict(self.reg, **{key: {'"Desktop"': '"C:\\\\x"'}})
