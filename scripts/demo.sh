@@ -4,5 +4,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/wine-build.sh
-echo "running the ${SETUP_WINE_ARCH} build of Setup.exe under Wine"
+echo "running ${SETUP_WINE_PATH}"
 python3 scripts/demo.py

@@ -4,5 +4,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/wine-build.sh
-echo "pictures of the ${SETUP_WINE_ARCH} build of Setup.exe under Wine"
+echo "pictures of ${SETUP_WINE_PATH}"
 PYTHONDONTWRITEBYTECODE=1 python3 scripts/screenshots.py

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Every test: native units and the real Setup.exe under Wine. Ends with ctest's summary.
+# SETUP_WINE_ARCH=win32 or win64 picks the Wine path where both run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
-arch=$(bash scripts/wine-arch.sh)
-echo "Wine tests run the ${arch} build$([ "$arch" = win64 ] && echo ' (32-bit Wine does not run here: not installed, or this kernel runs no 32-bit code)')"
+chosen=$(bash scripts/wine-arch.sh)
+arch=${chosen%%$'\n'*}
+proven="Wine tests run ${chosen#*$'\n'}"
+echo "$proven"
 
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j2
@@ -20,4 +23,5 @@ cmake --preset native -DSETUP_WINDOWS_BUILD="$PWD/build/$arch" -DSETUP_WINE_ARCH
     -DSETUP_PRODUCT_BUILD="$PWD/build/win32" -DSETUP_FUZZ_BUILD="$PWD/build/fuzz" >/dev/null
 cmake --build --preset native -j2
 cd build/native
+echo "$proven"
 ctest --output-on-failure -j2

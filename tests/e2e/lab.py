@@ -36,6 +36,18 @@ def windows_build():
     return Path(os.environ['SETUP_WINDOWS_BUILD'])
 
 
+def architecture_line(exe):
+    """The report's architecture line for the program `exe` in this lab's
+    prefix, as IsWow64Process2 gives it: derived from the prefix and the
+    program's own PE machine, so each Wine path expects its own build."""
+    data = Path(exe).read_bytes()
+    machine = int.from_bytes(data[int.from_bytes(data[0x3C:0x40], 'little') + 4:][:2], 'little')
+    kit = {0x14C: '32-bit x86', 0x8664: '64-bit x64'}[machine]
+    system = 'x64' if arch() == 'win64' else 'x86'
+    how = 'running under WoW64' if (system, kit) == ('x64', '32-bit x86') else 'native'
+    return f'{system} system; this kit is {kit}, {how}'
+
+
 def loader():
     return '/usr/lib/wine/wine64' if arch() == 'win64' else '/usr/lib/wine/wine'
 
