@@ -27,7 +27,7 @@ install() {
         $SUDO apt-get update -qq || echo "apt-get update reported an error (attempt $attempt)" >&2
         DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "$@" >/dev/null &&
             return 0
-        [ "$attempt" -lt "$tries" ] && sleep 20
+        [ "$attempt" -lt "$tries" ] && sleep "${SETUP_APT_PAUSE:-20}"
     done
     return 1
 }
@@ -40,11 +40,22 @@ fi
 
 # 32-bit Wine runs the product itself, where the kernel executes 32-bit code.
 # Without it the Wine tests run the x86_64 build (scripts/wine-arch.sh), so a
-# failed install is reported, not fatal.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $SUDO dpkg --add-architecture i386
-fi
+# failed install is reported, not fatal. Its index comes only with the i386
+# architecture, and a mirror in mid-sync fails it now and then: refreshed once
+# more. i386 is never left added with no i386 package installed.
+drop_bare_i386() {
+    dpkg --print-foreign-architectures | grep -qx i386 || return 0
+    dpkg-query -W -f='${Architecture} ${Status}\n' 2>/dev/null | grep -q '^i386 install ok installed$' ||
+        $SUDO dpkg --remove-architecture i386
+}
+
 if [ -n "$(missing_of wine32:i386)" ]; then
     echo "installing: wine32:i386"
-    install 1 wine32:i386 || echo "wine32:i386 could not be installed: the Wine tests will run the x86_64 build" >&2
+    trap drop_bare_i386 EXIT
+    dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
+    if ! install 2 wine32:i386; then
+        drop_bare_i386
+        echo "wine32:i386 could not be installed: the Wine tests will run the x86_64 build under 64-bit Wine" >&2
+    fi
+    trap - EXIT
 fi
