@@ -57,6 +57,8 @@ def wineserver():
 
 
 def display():
+    if _own_display:
+        return _own_display
     env = os.environ.get('DISPLAY')
     f = lab_dir() / 'display'
     if f.exists():
@@ -72,8 +74,8 @@ def z_path(p):
     return 'Z:' + str(Path(p).resolve()).replace('/', '\\')
 
 
-def start_display():
-    lab_dir().mkdir(parents=True, exist_ok=True)
+def launch_xvfb():
+    """A new Xvfb on a free display number: (':N', its process)."""
     r, w = os.pipe()
     proc = subprocess.Popen(['Xvfb', '-displayfd', str(w), '-screen', '0', '1280x1024x24', '-nolisten', 'tcp'],
                             pass_fds=(w,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -90,8 +92,35 @@ def start_display():
     if not number.strip():
         proc.kill()
         raise RuntimeError('Xvfb did not start')
-    (lab_dir() / 'display').write_text(f':{number.decode().strip()} {proc.pid}\n')
-    print(f'Xvfb on :{number.decode().strip()} (pid {proc.pid})')
+    return f':{number.decode().strip()}', proc
+
+
+def start_display():
+    lab_dir().mkdir(parents=True, exist_ok=True)
+    number, proc = launch_xvfb()
+    (lab_dir() / 'display').write_text(f'{number} {proc.pid}\n')
+    print(f'Xvfb on {number} (pid {proc.pid})')
+
+
+class OwnDisplay:
+    """A display of the scenario's own for as long as the `with` block runs.
+    CTest runs scenarios side by side, and a picture taken from the screen
+    would otherwise show whatever another scenario's window has there (a
+    window of another prefix is not in this one's z-order)."""
+
+    def __enter__(self):
+        global _own_display
+        _own_display, self.proc = launch_xvfb()
+        return self
+
+    def __exit__(self, *exc):
+        global _own_display
+        _own_display = None
+        self.proc.terminate()
+        self.proc.wait(timeout=30)
+
+
+_own_display = None
 
 
 def stop_display():

@@ -10,8 +10,8 @@ import sys
 import time
 from pathlib import Path
 
-from lab import (NO_DAC_OVERRIDE, arch, boot_prefix, copy_prefix, lab_dir, loader, scenario_env, start_display,
-                 stop_display, wineserver, windows_build, z_path)
+from lab import (NO_DAC_OVERRIDE, OwnDisplay, arch, boot_prefix, copy_prefix, lab_dir, loader, scenario_env,
+                 start_display, stop_display, wineserver, windows_build, z_path)
 import make_distribution  # noqa: E402  (its folder is put on the path by lab)
 from expectations import expect, only_box
 from invariants import changed_keys, check_invariants, key_family, registry, snapshot
@@ -294,9 +294,13 @@ class Scenarios:
             print('usage: SCRIPT --list | ' + '|'.join(self.table), file=sys.stderr)
             return 2
         t0 = time.time()
-        s = Scenario(argv[1])
         try:
-            self.table[argv[1]](s)
+            with OwnDisplay():
+                s = Scenario(argv[1])
+                try:
+                    self.table[argv[1]](s)
+                finally:
+                    s.stop_wine()  # nothing of the prefix may outlive its display
         except Skip as skip:
             shutil.rmtree(s.prefix)
             print(f'{argv[1]}: skipped: {skip}')
