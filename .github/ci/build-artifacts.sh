@@ -39,4 +39,4 @@ released=$(sed -n 's/^setup-exe-unsigned-sha256: //p' "$out/release/BUILDINFO")
 
 bash "$root/.github/ci/customer-check.sh" "$out/release"
 echo "artifacts in $out:"
-(cd "$out" && find . -type f | sort | xargs sha256sum)
+(cd "$out" && find . -type f -print0 | sort -z | xargs -0 sha256sum)
