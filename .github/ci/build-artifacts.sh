@@ -37,6 +37,6 @@ built=$(sha256sum "$out/Setup.exe" | cut -d' ' -f1)
 released=$(sed -n 's/^setup-exe-unsigned-sha256: //p' "$out/release/BUILDINFO")
 [ "$built" = "$released" ] || { echo "error: the kit's Setup.exe ($built) is not the release's build ($released)" >&2; exit 1; }
 
-bash "$root/.github/ci/customer-check.sh" "$out/release"
+bash "$root/.github/ci/customer-check.sh" "$out/release" "$keys/signer.crl"
 echo "artifacts in $out:"
 (cd "$out" && find . -type f -print0 | sort -z | xargs -0 sha256sum)
