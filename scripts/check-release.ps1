@@ -7,7 +7,7 @@ signature (by that same certificate). Prints 'all checks passed' at the end;
 the first failure stops it with an error.
 
 .DESCRIPTION
-Run it in Windows PowerShell 5.1 (or PowerShell 7) in a folder holding the zip,
+Run it in Windows PowerShell 5.1 in a folder holding the zip,
 BUILDINFO, SHA256SUMS and SHA256SUMS.p7s, with the fingerprint the vendor
 publishes:
 
@@ -40,10 +40,10 @@ Push-Location -LiteralPath $Folder
 try {
     # The list: its signature alone, then the signer's chain to a trusted root
     # (revocation off), then the signer against the published fingerprint.
-    $sums = [IO.File]::ReadAllBytes((Join-Path $PWD 'SHA256SUMS'))
+    $sums = [IO.File]::ReadAllBytes((Join-Path $PWD.ProviderPath 'SHA256SUMS'))
     $content = New-Object Security.Cryptography.Pkcs.ContentInfo -ArgumentList (, $sums)
     $cms = New-Object Security.Cryptography.Pkcs.SignedCms -ArgumentList $content, $true
-    $cms.Decode([IO.File]::ReadAllBytes((Join-Path $PWD 'SHA256SUMS.p7s')))
+    $cms.Decode([IO.File]::ReadAllBytes((Join-Path $PWD.ProviderPath 'SHA256SUMS.p7s')))
     if ($cms.SignerInfos.Count -ne 1) { throw "SHA256SUMS.p7s: $($cms.SignerInfos.Count) signers, not one" }
     $cms.CheckSignature($true)
     $signer = $cms.SignerInfos[0].Certificate

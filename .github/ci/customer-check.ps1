@@ -26,7 +26,7 @@ $spoiled = @(
        Spoil = { param($f) $p = Join-Path $f 'SHA256SUMS'; $b = [IO.File]::ReadAllBytes($p)
                  $b[0] = if ($b[0] -eq 0x30) { 0x31 } else { 0x30 }; [IO.File]::WriteAllBytes($p, $b) } },
     @{ What = 'the zip one byte longer'; Vendor = $vendor; Says = 'SHA256SUMS says'
-       Spoil = { param($f) $z = [IO.File]::Open((Get-Item (Join-Path $f '*.zip')).FullName, 'Append')
+       Spoil = { param($f) $z = [IO.File]::Open((Get-Item (Join-Path $f '*.zip')).FullName, 'Append', 'Write')
                  $z.WriteByte(0); $z.Close() } }
 )
 foreach ($case in $spoiled) {
