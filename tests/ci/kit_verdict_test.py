@@ -5,9 +5,9 @@ as a hosted runner or a broken desktop would change it."""
 import sys
 from pathlib import Path
 
+from kit_verdict import verdict  # .github/ci, on the path CTest gives
+
 HERE = Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE.parents[1] / '.github' / 'ci'))
-from kit_verdict import verdict  # noqa: E402
 
 WINE = (HERE / 'kit-output-wine.txt').read_text(encoding='utf-8')
 
