@@ -27,12 +27,17 @@ public:
     }
     bool InUse(const std::wstring& path) override { return fileops::InUse(path); }
     bool IsReadFault(std::uint32_t error) override { return fileops::IsReadFault(error); }
+    fileops::FolderHold HoldFolder(const std::wstring& path) override { return fileops::HoldFolder(path); }
+    bool HeldFolderIsPlain(const std::wstring& path) override { return fileops::HeldFolderIsPlain(path); }
+    void ReleaseFolders() override { fileops::ReleaseFolders(); }
     void LockInstallation() override { process::LockInstallation(); }
     void UnlockInstallation() override { process::UnlockInstallation(); }
     std::uint32_t LastError() override { return fileops::LastError(); }
 };
 
-// Held from its making until Release or the end of its scope, an error's too.
+// Held from its making until Release or the end of its scope, an error's
+// too; so are the folders of the trees, held as they are ensured: nothing
+// is written after the first box.
 class HeldLock {
 public:
     explicit HeldLock(FileSystem& files) : files_(&files) { files_->LockInstallation(); }
@@ -40,13 +45,17 @@ public:
     HeldLock(const HeldLock&) = delete;
     HeldLock& operator=(const HeldLock&) = delete;
     void Release() {
-        if (files_) files_->UnlockInstallation();
+        if (!files_) return;
+        files_->ReleaseFolders();
+        files_->UnlockInstallation();
         files_ = nullptr;
     }
 
 private:
     FileSystem* files_;
 };
+
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
 
 // No run may wait on another's box.
 bool ShowsABox(Op op) { return op == Op::ConfirmComplete || op == Op::ShowCompletion; }
@@ -72,6 +81,7 @@ std::wstring DisplayName(const std::wstring& name) {
 void PlanRunner::Reset() {
     report_ = FailureReport();
     copies_ = missingSources_ = 0;
+    folders_.clear();
 }
 
 FailureReport PlanRunner::Report() const {
@@ -96,14 +106,11 @@ void PlanRunner::Install(const Plan& plan, SequenceSteps& sequence) {
 void PlanRunner::RunStep(const Step& step, SequenceSteps& sequence) {
     switch (step.op) {
     case Op::ReadLanguage: sequence.ReadLanguage(); break;
-    case Op::EnsureFolder:
-        if (!files_->DirectoryExists(step.target)) files_->CreateDir(step.target);
-        break;
-    case Op::EnsureProgramFolder:  // a folder that is there keeps its access list
-        if (!files_->DirectoryExists(step.target)) files_->CreateProgramDir(step.target);
-        break;
+    case Op::EnsureFolder: Ensure(step.target, false); break;
+    case Op::EnsureProgramFolder: Ensure(step.target, true); break;
     case Op::Copy: Copy(step.source, step.target); break;
     case Op::CopyKept:  // a killed run's leftover goes even where the list is kept
+        if (Refused(step.target)) break;
         if (files_->FileExists(step.target))
             Discard(TemporaryName(step.target));
         else
@@ -125,6 +132,44 @@ void PlanRunner::RunStep(const Step& step, SequenceSteps& sequence) {
     }
 }
 
+// A folder that is there keeps its access list. A folder of the trees that
+// is a link leads out of them, and so does every folder below it: none is
+// made there, and whatever is meant for them fails, with the one code.
+void PlanRunner::Ensure(const std::wstring& folder, bool program) {
+    if (const std::uint32_t code = RefusedWith(FolderOf(folder))) return folders_.push_back({folder, code});
+    if (!files_->DirectoryExists(folder)) {
+        if (program)
+            files_->CreateProgramDir(folder);
+        else
+            files_->CreateDir(folder);
+    }
+    switch (files_->HoldFolder(folder)) {
+    case fileops::FolderHold::Held: folders_.push_back({folder, 0}); break;
+    case fileops::FolderHold::Refused: folders_.push_back({folder, files_->LastError()}); break;
+    case fileops::FolderHold::NotThere: break;
+    }
+}
+
+bool PlanRunner::Refused(const std::wstring& target) {
+    const std::uint32_t code = RefusedWith(FolderOf(target));
+    if (code) Count(false, std::wstring(), target, code);
+    return code != 0;
+}
+
+// An empty folder can be made a reparse point by anyone who may change its
+// attributes, held or not, and one with entries can be emptied: each is
+// checked again before the first name in it is used. From then on it holds a
+// name of this run's.
+std::uint32_t PlanRunner::RefusedWith(const std::wstring& folder) {
+    for (Folder& f : folders_) {
+        if (f.path.empty() || f.path != folder) continue;
+        if (!f.refusedWith && !files_->HeldFolderIsPlain(folder)) f.refusedWith = files_->LastError();
+        if (!f.refusedWith) f.path.clear();
+        return f.refusedWith;
+    }
+    return 0;
+}
+
 // Each file reaches its name whole or not at all, and stays there after a
 // power cut: it is copied to its temporary name, made writable, unmarked and
 // flushed there, then published in one step. The temporary name is made
@@ -134,9 +179,10 @@ void PlanRunner::RunStep(const Step& step, SequenceSteps& sequence) {
 // mark that stays fails nothing. A kept file is published only where its
 // name is still free.
 void PlanRunner::Copy(const std::wstring& source, const std::wstring& target, bool replace) {
+    ++copies_;
+    if (Refused(target)) return;
     const std::wstring temporary = TemporaryName(target);
     Discard(temporary);
-    ++copies_;
     if (!files_->CopyToNew(source, temporary)) return CopyFailed(source, target, files_->LastError());
     files_->MakeWritable(temporary);
     files_->DropZoneMark(temporary);
@@ -173,6 +219,7 @@ void PlanRunner::Discard(const std::wstring& temporary) {
 // that another process holds open with delete sharing stays listed until it
 // lets go, although the deletion succeeded.
 void PlanRunner::Remove(const std::wstring& target) {
+    if (Refused(target)) return;
     const bool deleted = files_->RemoveFile(target);
     const std::uint32_t error = deleted ? 0 : files_->LastError();
     Count(deleted || (!files_->FileExists(target) && !files_->DirectoryExists(target)), std::wstring(), target,

@@ -8,6 +8,7 @@ add_link_options(-Wl,--gc-sections -Wl,--no-insert-timestamp)
 
 add_library(setup_platform STATIC
     platform/win32/fileops.cpp
+    platform/win32/folders.cpp
     platform/win32/process.cpp
     platform/win32/security.cpp
     platform/win32/shellfolders.cpp

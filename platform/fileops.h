@@ -16,6 +16,14 @@ constexpr std::uint32_t kErrorAccessDenied = 5;
 constexpr std::uint32_t kErrorSharingViolation = 32;
 constexpr std::uint32_t kErrorLockViolation = 33;
 constexpr std::uint32_t kErrorReadBeyondEnd = 100;  // short record, not an OS code
+constexpr std::uint32_t kErrorReparsePointEncountered = 4395;
+
+// A folder of the two trees, as HoldFolder found it.
+enum class FolderHold {
+    Held,      // a plain folder, held
+    Refused,   // a link, or there but not to be held; LastError() says which
+    NotThere,  // missing, or no folder: what is meant for it fails on its own
+};
 
 // True for an existing object that is not a directory; follows links.
 bool FileExists(const std::wstring& path);
@@ -58,6 +66,17 @@ bool MakeWritable(const std::wstring& path);
 // mark is left, or the volume keeps no streams. The read-only attribute
 // covers every stream of a file, so a read-only file keeps its mark.
 bool DropZoneMark(const std::wstring& path);
+
+// Opens a folder of the trees and holds it until ReleaseFolders, sharing
+// reads and writes but not delete, so that nobody renames or removes it
+// meanwhile. A folder that is a link (junction, symbolic link) is refused:
+// what it leads to is no folder of the trees. The names inside a held folder
+// are then reached only where it was held.
+FolderHold HoldFolder(const std::wstring& path);
+// Through the held handle: false, with kErrorReparsePointEncountered, when
+// the folder has become a link since it was held, as an empty folder can.
+bool HeldFolderIsPlain(const std::wstring& path);
+void ReleaseFolders();
 
 // The system's own code for this thread's last failed operation (GetLastError
 // on Windows, errno elsewhere); read it right after the call that failed.
