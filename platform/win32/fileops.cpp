@@ -210,19 +210,20 @@ bool OpensForReading(const std::wstring& path) {
 
 // Only when there is an attribute to change is the name opened itself (a
 // link keeps what it leads to as it was) and checked to be where it must be.
+// The change then goes by name: Wine refuses FILE_WRITE_ATTRIBUTES on a
+// read-only file, which Windows documents to allow.
 bool MakeWritable(const std::wstring& path) {
-    const DWORD attrs = ::GetFileAttributesW(LongForm(path).c_str());
+    const std::wstring name = LongForm(path);
+    const DWORD attrs = ::GetFileAttributesW(name.c_str());
     if (attrs == INVALID_FILE_ATTRIBUTES) return false;
     if (!(attrs & FILE_ATTRIBUTE_READONLY)) return true;
-    win32::UniqueFile file = OpenName(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
-    FILE_BASIC_INFO info;
-    if (!file || ::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &info, sizeof info) == FALSE) return false;
+    win32::UniqueFile file = OpenName(path, FILE_READ_ATTRIBUTES);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file || ::GetFileInformationByHandle(file.get(), &info) == FALSE) return false;
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) return true;
     if (!win32::InPlace(file.get(), path)) return Refused(file, kErrorReparsePointEncountered);
-    FILE_BASIC_INFO change = {};  // times of 0 stay as they are
-    change.FileAttributes = info.FileAttributes & ~FILE_ATTRIBUTE_READONLY;
-    if (change.FileAttributes == 0) change.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    if (::SetFileInformationByHandle(file.get(), FileBasicInfo, &change, sizeof change) != FALSE) return true;
-    return Refused(file, ::GetLastError());
+    file.reset();
+    return ::SetFileAttributesW(name.c_str(), info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY) != FALSE;
 }
 
 // A volume without streams has no mark to drop. Only ever the mark of the
