@@ -37,16 +37,20 @@ bool CreateDir(const std::wstring& path);
 // only SYSTEM, administrators and the installing user may change what it
 // holds; every other account may read and run it (on POSIX: mode 0755).
 bool CreateProgramDir(const std::wstring& path);
-// Deletes a file or a directory link, never a plain directory; a read-only
-// file stays.
+// Deletes a file or a directory link (the name itself, never what a link
+// leads to), never a plain directory; a read-only file stays. In a held
+// folder only where that folder was held: else kErrorReparsePointEncountered.
 bool DeleteFile(const std::wstring& path);
-// Replaces an existing target unless failIfExists; attributes and streams
-// travel with the file; a read-only target makes the copy fail.
+// Replaces an existing target unless failIfExists (a link there counts as
+// existing); attributes and streams travel with the file; a read-only
+// target makes the copy fail, and so does a source that is a link.
 bool CopyFileW(const std::wstring& source, const std::wstring& target, bool failIfExists);
-// True when the file opens for reading as a copy opens its source.
+// True when the file opens for reading as a copy opens its source (a link
+// does not).
 bool OpensForReading(const std::wstring& path);
 // Forces the file's data onto the disk (FlushFileBuffers; fsync), so that a
-// power cut after it returns keeps what was written.
+// power cut after it returns keeps what was written. In a held folder, only
+// a file that is where that folder was held: it is published next.
 bool FlushFile(const std::wstring& path);
 // Gives `from` the name `to` in one atomic step (a rename within one folder,
 // written through; on POSIX followed by a flush of the folder). With replace,
@@ -60,7 +64,8 @@ bool InUse(const std::wstring& path);
 // True for a failed copy's code that only reading its source can give: a
 // byte-range lock, a read error, a source that shrank while it was copied.
 bool IsReadFault(std::uint32_t code);
-// Clears the read-only attribute (on POSIX: gives the owner write permission).
+// Clears the read-only attribute of the name itself (on POSIX: gives the
+// owner write permission), in a held folder only where it was held.
 bool MakeWritable(const std::wstring& path);
 // Removes the download's zone mark (the Zone.Identifier stream). True when no
 // mark is left, or the volume keeps no streams. The read-only attribute

@@ -118,10 +118,9 @@ bool CreateProgramDir(const std::wstring& path) {
 // says it is. A plain folder opened so is never removed.
 bool DeleteFile(const std::wstring& path) {
     win32::UniqueFile file = OpenName(path, DELETE | FILE_READ_ATTRIBUTES);
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!file || ::GetFileInformationByHandle(file.get(), &info) == FALSE) return false;
-    if (IsDirectory(info.dwFileAttributes) && !IsReparsePoint(info.dwFileAttributes))
-        return Refused(file, ERROR_ACCESS_DENIED);
+    const DWORD attrs = file ? win32::AttributesOf(file.get()) : INVALID_FILE_ATTRIBUTES;
+    if (attrs == INVALID_FILE_ATTRIBUTES) return false;
+    if (IsDirectory(attrs) && !IsReparsePoint(attrs)) return Refused(file, ERROR_ACCESS_DENIED);
     if (!win32::InPlace(file.get(), path)) return Refused(file, kErrorReparsePointEncountered);
     FILE_DISPOSITION_INFO disposition = {TRUE};
     if (::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE)
@@ -139,12 +138,15 @@ bool CopyFileW(const std::wstring& source, const std::wstring& target, bool fail
 }
 
 // A scanner or an indexer may open the fresh file meanwhile: all sharing.
-// Writes no byte, so it needs no check of where the file is.
+// The last call before the file is published, so its handle is checked to
+// be where the name says: a link planted on the way would have the rename
+// replace a file elsewhere.
 bool FlushFile(const std::wstring& path) {
     win32::UniqueFile file(::CreateFileW(LongForm(path).c_str(), GENERIC_WRITE,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
+    if (!win32::InPlace(file.get(), path)) return Refused(file, kErrorReparsePointEncountered);
     if (::FlushFileBuffers(file.get()) != FALSE) return true;
     const DWORD error = ::GetLastError();
     file.reset();
@@ -155,13 +157,8 @@ bool FlushFile(const std::wstring& path) {
 // refused both, and so does this. A replace is refused while any handle is
 // open on the target, a scanner's or an indexer's for a moment too: tried
 // again a few times before it counts.
-// The temporary name is checked to be where it must be first: a link planted
-// on the way would have the rename replace a file elsewhere.
+// FlushFile, the call before, has checked where the temporary file is.
 bool Publish(const std::wstring& from, const std::wstring& to, bool replace) {
-    win32::UniqueFile temporary = OpenName(from, FILE_READ_ATTRIBUTES);
-    if (!temporary) return false;
-    if (!win32::InPlace(temporary.get(), from)) return Refused(temporary, kErrorReparsePointEncountered);
-    temporary.reset();
     const DWORD attrs = ::GetFileAttributesW(to.c_str());
     if (replace && attrs != INVALID_FILE_ATTRIBUTES && (attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)))
         return Failed(ERROR_ACCESS_DENIED);
@@ -218,12 +215,12 @@ bool MakeWritable(const std::wstring& path) {
     if (attrs == INVALID_FILE_ATTRIBUTES) return false;
     if (!(attrs & FILE_ATTRIBUTE_READONLY)) return true;
     win32::UniqueFile file = OpenName(path, FILE_READ_ATTRIBUTES);
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!file || ::GetFileInformationByHandle(file.get(), &info) == FALSE) return false;
-    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) return true;
+    const DWORD own = file ? win32::AttributesOf(file.get()) : INVALID_FILE_ATTRIBUTES;
+    if (own == INVALID_FILE_ATTRIBUTES) return false;
+    if (!(own & FILE_ATTRIBUTE_READONLY)) return true;
     if (!win32::InPlace(file.get(), path)) return Refused(file, kErrorReparsePointEncountered);
     file.reset();
-    return ::SetFileAttributesW(name.c_str(), info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY) != FALSE;
+    return ::SetFileAttributesW(name.c_str(), own & ~FILE_ATTRIBUTE_READONLY) != FALSE;
 }
 
 // A volume without streams has no mark to drop. Only ever the mark of the

@@ -45,9 +45,8 @@ const Held* Find(const std::wstring& fullName) {
 }
 
 bool IsReparsePoint(HANDLE file) {
-    BY_HANDLE_FILE_INFORMATION info;
-    return ::GetFileInformationByHandle(file, &info) == FALSE ||
-           (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    const DWORD attrs = AttributesOf(file);
+    return attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 fileops::FolderHold Refuse(DWORD error) {
@@ -56,6 +55,12 @@ fileops::FolderHold Refuse(DWORD error) {
 }
 
 }  // namespace
+
+DWORD AttributesOf(HANDLE file) {
+    FILE_ATTRIBUTE_TAG_INFO info;
+    return ::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &info, sizeof info) != FALSE ? info.FileAttributes
+                                                                                                    : INVALID_FILE_ATTRIBUTES;
+}
 
 bool InPlace(HANDLE file, const std::wstring& path) {
     const std::size_t cut = path.find_last_of(L'\\');
@@ -81,10 +86,10 @@ FolderHold HoldFolder(const std::wstring& path) {
             return FolderHold::NotThere;
         return win32::Refuse(error);
     }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (::GetFileInformationByHandle(folder.get(), &info) == FALSE) return win32::Refuse(::GetLastError());
-    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return FolderHold::NotThere;
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !win32::SameName(win32::FinalPath(folder.get()), path))
+    const DWORD attrs = win32::AttributesOf(folder.get());
+    if (attrs == INVALID_FILE_ATTRIBUTES) return win32::Refuse(::GetLastError());
+    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) return FolderHold::NotThere;
+    if ((attrs & FILE_ATTRIBUTE_REPARSE_POINT) || !win32::SameName(win32::FinalPath(folder.get()), path))
         return win32::Refuse(fileops::kErrorReparsePointEncountered);
     win32::HeldFolders().push_back({path, std::move(folder)});
     return FolderHold::Held;

@@ -7,6 +7,11 @@
 
 namespace win32 {
 
+// What the handle is, as FileAttributeTagInfo gives it (the query meant for
+// reparse points, and the cheapest, under Wine too); INVALID_FILE_ATTRIBUTES
+// when unknown.
+DWORD AttributesOf(HANDLE file);
+
 // True when the open handle `file` is `path` in its held folder, as that was
 // held: a junction or an object-manager link on the way leads a handle
 // elsewhere. A name outside the trees (on the desktop, the user's own) is

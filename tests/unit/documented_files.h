@@ -159,17 +159,17 @@ public:
         it->second.zoneMark = false;
         return Done();
     }
-    // Needs the file opened for writing, which its read-only attribute refuses.
+    // Needs the file opened for writing, which its read-only attribute
+    // refuses; checks where that handle is.
     bool FlushFile(const std::wstring& path) override {
+        if (held.count(FolderOf(path)) && Resolve(path) != path) return Fail(fileops::kErrorReparsePointEncountered);
         const auto it = files.find(Resolve(path));
         if (it == files.end()) return Fail(fileops::kErrorFileNotFound);
         if (it->second.readOnly) return Fail(fileops::kErrorAccessDenied);
         it->second.durable = it->second.data;
         return Done();
     }
-    // MoveFileExW, once the temporary name is checked to be where it must be.
     bool Publish(const std::wstring& fromName, const std::wstring& toName, bool replace) override {
-        if (Away(fromName)) return Fail(fileops::kErrorReparsePointEncountered);
         const std::wstring from = Resolve(fromName, true), to = Resolve(toName, true);
         const auto it = files.find(from);
         if (it == files.end()) return Fail(fileops::kErrorFileNotFound);
