@@ -49,7 +49,9 @@ bool IsReparsePoint(HANDLE file) {
     return attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-fileops::FolderHold Refuse(DWORD error) {
+// Closes the handle first, so that the code outlives it.
+fileops::FolderHold Refuse(UniqueFile& folder, DWORD error) {
+    folder.reset();
     ::SetLastError(error);
     return fileops::FolderHold::Refused;
 }
@@ -84,13 +86,13 @@ FolderHold HoldFolder(const std::wstring& path) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME)
             return FolderHold::NotThere;
-        return win32::Refuse(error);
+        return win32::Refuse(folder, error);
     }
     const DWORD attrs = win32::AttributesOf(folder.get());
-    if (attrs == INVALID_FILE_ATTRIBUTES) return win32::Refuse(::GetLastError());
+    if (attrs == INVALID_FILE_ATTRIBUTES) return win32::Refuse(folder, ::GetLastError());
     if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) return FolderHold::NotThere;
     if ((attrs & FILE_ATTRIBUTE_REPARSE_POINT) || !win32::SameName(win32::FinalPath(folder.get()), path))
-        return win32::Refuse(fileops::kErrorReparsePointEncountered);
+        return win32::Refuse(folder, fileops::kErrorReparsePointEncountered);
     win32::HeldFolders().push_back({path, std::move(folder)});
     return FolderHold::Held;
 }
