@@ -14,8 +14,9 @@ std::wstring FinalPath(HANDLE file) {
     for (;;) {
         const DWORD n = ::GetFinalPathNameByHandleW(file, &name[0], static_cast<DWORD>(name.size()),
                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (n < name.size()) return name.substr(0, n);
+        const bool fits = n < name.size();
         name.resize(n);
+        if (fits) return name;
     }
 }
 
