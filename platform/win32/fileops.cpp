@@ -28,13 +28,17 @@ bool LinkTargetOpens(const std::wstring& path) {
 }
 
 // A name past MAX_PATH (a temporary name beside a long desktop path, say)
-// in the form the calls take at any length: full, with the \\?\ prefix.
+// in the form the calls take up to the system's limit: full, with the
+// \\?\ prefix. A name past that limit (32,767 characters with the prefix
+// the system puts before it) stays as it came, for the call to refuse: Wine
+// wraps such a name's length around to a short name at the root of C:.
 std::wstring LongForm(const std::wstring& path) {
+    constexpr std::size_t kLongestName = 32767, kSystemPrefix = 4;
     const bool drivePath = path.size() > 2 && path[1] == L':' && path[2] == L'\\';
     if (path.size() < MAX_PATH || !drivePath) return path;
     std::wstring full(::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
     const DWORD n = full.empty() ? 0 : ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
-    if (n == 0 || n >= full.size()) return path;
+    if (n == 0 || n >= full.size() || n + kSystemPrefix > kLongestName) return path;
     full.resize(n);
     return L"\\\\?\\" + full;
 }
