@@ -34,7 +34,8 @@ public:
     virtual bool Publish(const std::wstring& from, const std::wstring& to, bool replace) = 0;
     virtual bool InUse(const std::wstring& path) = 0;
     virtual bool IsReadFault(std::uint32_t error) = 0;
-    virtual void LockInstallation() = 0;
+    // 0 once the machine's installation lock is held, else the system's code.
+    virtual std::uint32_t LockInstallation() = 0;
     virtual void UnlockInstallation() = 0;
     virtual std::uint32_t LastError() = 0;
 
@@ -53,6 +54,9 @@ public:
     virtual void ClickRegister() = 0;
     // Raises the error that ends a run in which files could not be installed.
     virtual void ReportIncomplete(const FailureReport& report) = 0;
+    // Raises the error that ends a run which changed nothing: the lock could
+    // not be had, for the system's reason `error`.
+    virtual void ReportNoLock(std::uint32_t error) = 0;
     virtual void ShowCompletion() = 0;
     virtual void Terminate() = 0;
     // The desktop folder, read afresh, followed by `name` (beginning with a backslash).
@@ -78,14 +82,16 @@ public:
     explicit PlanRunner(FileSystem& files = SystemFiles()) : files_(&files) {}
     void Reset();
     void Run(const Plan& plan, SequenceSteps& sequence);
-    // Run, with the machine's installation lock held from before the first
-    // step until the first box.
+    // Run, with the machine's installation lock held from the first step
+    // after the language is read until the first box; without the lock the
+    // run changes nothing.
     void Install(const Plan& plan, SequenceSteps& sequence);
 
     FailureReport Report() const;
 
 private:
     void RunStep(const Step& step, SequenceSteps& sequence);
+    void MakeProgramFolder(const std::wstring& folder);
     void Copy(const std::wstring& source, const std::wstring& target, bool replace = true);
     void CopyFailed(const std::wstring& source, const std::wstring& target, std::uint32_t error);
     void PublishFailed(const std::wstring& target, bool replace, std::uint32_t error);
@@ -97,4 +103,6 @@ private:
     FailureReport report_;
     int copies_ = 0;
     int missingSources_ = 0;
+    std::wstring programFolder_;           // could not be made for its own reason
+    std::uint32_t programFolderError_ = 0;  // that reason
 };
