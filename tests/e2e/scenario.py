@@ -117,6 +117,8 @@ class Scenario:
             raise AssertionError(f'boxprobe failed ({proc.returncode}): {proc.stderr.decode(errors="replace")}')
         result = Report(report.read_text(encoding='utf-8'))
         result.trace = proc.stderr.decode(errors='replace') if trace_registry else ''
+        if b'Unhandled exception' in proc.stderr:
+            print("a process of the prefix crashed; Wine's crash handler said:\n" + proc.stderr.decode(errors='replace'))
         if check:
             self.check_run(result, before, reg_before, bool(reg_desktop))
         for box in [] if quiet else result.boxes + result.windows:
