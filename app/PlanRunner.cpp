@@ -30,29 +30,38 @@ public:
     fileops::FolderHold HoldFolder(const std::wstring& path) override { return fileops::HoldFolder(path); }
     bool HeldFolderIsPlain(const std::wstring& path) override { return fileops::HeldFolderIsPlain(path); }
     void ReleaseFolders() override { fileops::ReleaseFolders(); }
-    void LockInstallation() override { process::LockInstallation(); }
+    std::uint32_t LockInstallation() override { return process::LockInstallation(); }
     void UnlockInstallation() override { process::UnlockInstallation(); }
     std::uint32_t LastError() override { return fileops::LastError(); }
 };
 
-// Held from its making until Release or the end of its scope, an error's
-// too; so are the folders of the trees, held as they are ensured: nothing
-// is written after the first box.
-class HeldLock {
+// Taken once, held until Release or the end of its scope, an error's too;
+// never taken again after it was let go. So are the folders of the trees,
+// held as they are ensured: nothing is written after the first box.
+class InstallationLock {
 public:
-    explicit HeldLock(FileSystem& files) : files_(&files) { files_->LockInstallation(); }
-    ~HeldLock() { Release(); }
-    HeldLock(const HeldLock&) = delete;
-    HeldLock& operator=(const HeldLock&) = delete;
+    explicit InstallationLock(FileSystem& files) : files_(&files) {}
+    ~InstallationLock() { Release(); }
+    InstallationLock(const InstallationLock&) = delete;
+    InstallationLock& operator=(const InstallationLock&) = delete;
+    std::uint32_t Take() {
+        if (state_ != State::NotYet) return 0;
+        const std::uint32_t error = files_->LockInstallation();
+        state_ = error ? State::Done : State::Held;
+        return error;
+    }
     void Release() {
-        if (!files_) return;
-        files_->ReleaseFolders();
-        files_->UnlockInstallation();
-        files_ = nullptr;
+        if (state_ == State::Held) {
+            files_->ReleaseFolders();
+            files_->UnlockInstallation();
+        }
+        state_ = State::Done;
     }
 
 private:
+    enum class State { NotYet, Held, Done };
     FileSystem* files_;
+    State state_ = State::NotYet;
 };
 
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
@@ -81,6 +90,8 @@ std::wstring DisplayName(const std::wstring& name) {
 void PlanRunner::Reset() {
     report_ = FailureReport();
     copies_ = missingSources_ = 0;
+    programFolder_.clear();
+    programFolderError_ = 0;
     folders_.clear();
 }
 
@@ -94,10 +105,15 @@ void PlanRunner::Run(const Plan& plan, SequenceSteps& sequence) {
     for (const Step& step : plan) RunStep(step, sequence);
 }
 
+// Reading the language changes nothing, and the box that says the lock
+// cannot be had speaks the installation's language.
 void PlanRunner::Install(const Plan& plan, SequenceSteps& sequence) {
-    HeldLock lock(*files_);
+    InstallationLock lock(*files_);
     for (const Step& step : plan) {
-        if (ShowsABox(step.op)) lock.Release();
+        if (ShowsABox(step.op))
+            lock.Release();
+        else if (step.op != Op::ReadLanguage)
+            if (const std::uint32_t error = lock.Take()) return sequence.ReportNoLock(error);
         RunStep(step, sequence);
     }
 }
@@ -139,13 +155,16 @@ void PlanRunner::Ensure(const std::wstring& folder, bool program) {
     if (const std::uint32_t code = RefusedWith(FolderOf(folder))) return folders_.push_back({folder, code});
     if (!files_->DirectoryExists(folder)) {
         if (program)
-            files_->CreateProgramDir(folder);
+            MakeProgramFolder(folder);
         else
             files_->CreateDir(folder);
     }
     switch (files_->HoldFolder(folder)) {
     case fileops::FolderHold::Held: folders_.push_back({folder, 0}); break;
-    case fileops::FolderHold::Refused: folders_.push_back({folder, files_->LastError()}); break;
+    case fileops::FolderHold::Refused:
+        folders_.push_back({folder, files_->LastError()});
+        if (programFolder_ == folder) programFolder_.clear();  // the link is the reason
+        break;
     case fileops::FolderHold::NotThere: break;
     }
 }
@@ -170,14 +189,26 @@ std::uint32_t PlanRunner::RefusedWith(const std::wstring& folder) {
     return 0;
 }
 
-// Each file reaches its name whole or not at all, and stays there after a
-// power cut: it is copied to its temporary name, made writable, unmarked and
-// flushed there, then published in one step. The temporary name is made
-// anew, never written through: a link another account put there meanwhile
-// fails the copy. The read-only attribute a copy brings from read-only media
-// covers every stream, so it must go before the download's zone mark can; a
-// mark that stays fails nothing. A kept file is published only where its
-// name is still free.
+// A program folder not made for its own reason (the user's SID unreadable,
+// say) is why its files fail, and the first of them says so. A file in its
+// place is that file's story, which the copies tell.
+void PlanRunner::MakeProgramFolder(const std::wstring& folder) {
+    if (files_->CreateProgramDir(folder)) return;
+    const std::uint32_t error = files_->LastError();
+    if (files_->FileExists(folder)) return;
+    programFolder_ = folder;
+    programFolderError_ = error;
+}
+
+// Each file reaches its name whole or not at all: it is copied to its
+// temporary name, made writable, unmarked and flushed there, then published
+// in one step. A power cut may undo that rename (nothing documented makes a
+// rename durable on Windows), which leaves the old file whole. The temporary
+// name is made anew, never written through: a link another account put
+// there meanwhile fails the copy. The read-only attribute a copy brings from
+// read-only media covers every stream, so it must go before the download's
+// zone mark can; a mark that stays fails nothing. A kept file is published
+// only where its name is still free.
 void PlanRunner::Copy(const std::wstring& source, const std::wstring& target, bool replace) {
     ++copies_;
     if (Refused(target)) return;
@@ -201,7 +232,8 @@ void PlanRunner::CopyFailed(const std::wstring& source, const std::wstring& targ
 }
 
 // Replacing a file that a running program or another process holds is
-// refused as access denied, where the user must read that it is in use.
+// refused as access denied, where the user must read that it is in use; a
+// file refused for its own attribute or rights keeps access denied.
 void PlanRunner::PublishFailed(const std::wstring& target, bool replace, std::uint32_t error) {
     Discard(TemporaryName(target));
     if (!replace && files_->FileExists(target)) return;  // the user's list came meanwhile: kept
@@ -229,7 +261,9 @@ void PlanRunner::Remove(const std::wstring& target) {
 void PlanRunner::Count(bool ok, const std::wstring& failedSource, const std::wstring& target, std::uint32_t error) {
     if (ok) return;
     if (report_.failures++ > 0) return;
+    const bool inMissingFolder = !programFolder_.empty() && target.size() > programFolder_.size() &&
+                                 target.compare(0, programFolder_.size() + 1, programFolder_ + L"\\") == 0;
     report_.firstTarget = target;
     report_.failedSource = failedSource;
-    report_.firstError = error;
+    report_.firstError = inMissingFolder && failedSource.empty() ? programFolderError_ : error;
 }

@@ -39,7 +39,8 @@ public:
     virtual fileops::FolderHold HoldFolder(const std::wstring& path) = 0;
     virtual bool HeldFolderIsPlain(const std::wstring& path) = 0;
     virtual void ReleaseFolders() = 0;
-    virtual void LockInstallation() = 0;
+    // 0 once the machine's installation lock is held, else the system's code.
+    virtual std::uint32_t LockInstallation() = 0;
     virtual void UnlockInstallation() = 0;
     virtual std::uint32_t LastError() = 0;
 
@@ -58,6 +59,9 @@ public:
     virtual void ClickRegister() = 0;
     // Raises the error that ends a run in which files could not be installed.
     virtual void ReportIncomplete(const FailureReport& report) = 0;
+    // Raises the error that ends a run which changed nothing: the lock could
+    // not be had, for the system's reason `error`.
+    virtual void ReportNoLock(std::uint32_t error) = 0;
     virtual void ShowCompletion() = 0;
     virtual void Terminate() = 0;
     // The desktop folder, read afresh, followed by `name` (beginning with a backslash).
@@ -83,8 +87,9 @@ public:
     explicit PlanRunner(FileSystem& files = SystemFiles()) : files_(&files) {}
     void Reset();
     void Run(const Plan& plan, SequenceSteps& sequence);
-    // Run, with the machine's installation lock held from before the first
-    // step until the first box.
+    // Run, with the machine's installation lock held from the first step
+    // after the language is read until the first box; without the lock the
+    // run changes nothing.
     void Install(const Plan& plan, SequenceSteps& sequence);
 
     FailureReport Report() const;
@@ -100,6 +105,7 @@ private:
     void Ensure(const std::wstring& folder, bool program);
     bool Refused(const std::wstring& target);
     std::uint32_t RefusedWith(const std::wstring& folder);
+    void MakeProgramFolder(const std::wstring& folder);
     void Copy(const std::wstring& source, const std::wstring& target, bool replace = true);
     void CopyFailed(const std::wstring& source, const std::wstring& target, std::uint32_t error);
     void PublishFailed(const std::wstring& target, bool replace, std::uint32_t error);
@@ -111,5 +117,7 @@ private:
     FailureReport report_;
     int copies_ = 0;
     int missingSources_ = 0;
+    std::wstring programFolder_;           // could not be made for its own reason
+    std::uint32_t programFolderError_ = 0;  // that reason
     std::vector<Folder> folders_;
 };

@@ -25,5 +25,10 @@ enum class IncompleteLine {
 // reads as part of a path.
 const wchar_t* IncompleteText(int language, IncompleteLine line);
 
+// The installation lock cannot be had: another Setup may hold its name, and
+// nothing was changed. In the installation's language; English for a code
+// outside 0..4.
+const wchar_t* NoLockText(int language);
+
 // The Windows language identifier of a language code; English for a code outside 0..4.
 std::uint16_t LanguageId(int language);

@@ -60,6 +60,7 @@ void TForm1::ReadLanguage() { ::ReadLanguage(); }
 void TForm1::DetectOutcome() { ::DetectOutcome(); }
 void TForm1::ShowCompletion() { ::ShowCompletion(); }
 void TForm1::ReportIncomplete(const FailureReport& report) { throw Exception(IncompleteMessage(report)); }
+void TForm1::ReportNoLock(std::uint32_t error) { throw Exception(NoLockMessage(error)); }
 void TForm1::Terminate() { Application->Terminate(); }
 std::wstring TForm1::DesktopPath(const std::wstring& name) { return ::DesktopPath(name); }
 
@@ -155,6 +156,10 @@ std::wstring IncompleteMessage(const FailureReport& report) {
     const std::wstring second =
         report.noSourceFound && !AnySourceHere() ? WrongFolderLine(language) : ReasonLine(report, language);
     return second.empty() ? first : first + L"\n" + second;
+}
+
+std::wstring NoLockMessage(std::uint32_t error) {
+    return std::wstring(NoLockText(Languagem)) + L"\n" + fileops::ErrorText(error, LanguageId(Languagem));
 }
 
 // A missing or empty entry is refused like a missing key: otherwise every

@@ -34,6 +34,7 @@ private:
     void DetectOutcome() override;
     void ClickRegister() override { Register.Click(); }
     void ReportIncomplete(const FailureReport& report) override;
+    void ReportNoLock(std::uint32_t error) override;
     void ShowCompletion() override;
     void Terminate() override;
     std::wstring DesktopPath(const std::wstring& name) override;
@@ -51,6 +52,8 @@ void ShowCompletion();
 // The incomplete-installation error, in the installation's language, or in that of
 // the language file beside Setup.exe when the current folder has none.
 std::wstring IncompleteMessage(const FailureReport& report);
+// The lock cannot be had: in the installation's language, with the system's reason.
+std::wstring NoLockMessage(std::uint32_t error);
 std::wstring GetDesktopDir();
 // DesktopFolder, read afresh, followed by `name` (which begins with a backslash).
 const std::wstring& DesktopPath(const std::wstring& name);

@@ -36,6 +36,7 @@ bool CreateDir(const std::wstring& path);
 // As CreateDir, for a folder of programs: whatever the folder above allows,
 // only SYSTEM, administrators and the installing user may change what it
 // holds; every other account may read and run it (on POSIX: mode 0755).
+// Without the user's SID the folder is not made, and the last error is why.
 bool CreateProgramDir(const std::wstring& path);
 // Deletes a file or a directory link (the name itself, never what a link
 // leads to), never a plain directory; a read-only file stays. In a held
@@ -49,17 +50,22 @@ bool CopyFileW(const std::wstring& source, const std::wstring& target, bool fail
 // does not).
 bool OpensForReading(const std::wstring& path);
 // Forces the file's data onto the disk (FlushFileBuffers; fsync), so that a
-// power cut after it returns keeps what was written. In a held folder, only
-// a file that is where that folder was held: it is published next.
+// power cut after it returns keeps what was written under the file's name.
+// In a held folder, only a file that is where that folder was held: it is
+// published next.
 bool FlushFile(const std::wstring& path);
-// Gives `from` the name `to` in one atomic step (a rename within one folder,
-// written through; on POSIX followed by a flush of the folder). With replace,
-// a file at `to` gives way unless it is read-only or hidden (refused, as a
-// copy refuses it); without, an existing `to` stays and the call fails.
+// Gives `from` the name `to` in one atomic step, a rename within one folder:
+// `to` then names the old file or the new one, never a part of either. A
+// power cut may undo the rename on Windows, where nothing documented makes
+// it durable (MOVEFILE_WRITE_THROUGH is documented for moves done as a copy
+// and a delete only); on POSIX the folder is flushed after it. With replace,
+// a file at `to` gives way unless it is read-only or hidden (refused with
+// access denied, as a copy refuses it); without, an existing `to` stays and
+// the call fails.
 bool Publish(const std::wstring& from, const std::wstring& to, bool replace);
 // After a replace of `path` was refused with access denied: true when another
 // process holds it (a running program, a file open in a viewer), false when
-// the file's own attribute or rights refused it.
+// the file's own attribute (read-only, hidden) or rights refused it.
 bool InUse(const std::wstring& path);
 // True for a failed copy's code that only reading its source can give: a
 // byte-range lock, a read error, a source that shrank while it was copied.

@@ -1,6 +1,7 @@
 // Facts about the running process.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace process {
@@ -11,10 +12,11 @@ std::wstring ExecutablePath();
 std::wstring CurrentDirectory();
 
 // One installation at a time on this machine, whoever runs it: waits without
-// a time limit until no other holds the lock; one whose holder died is free.
-// Without a lock to be had (another object squats the name, say) the run goes
-// on unlocked rather than not at all.
-void LockInstallation();
+// a time limit until no other holds the lock; one whose holder died is taken.
+// 0 once held, else the system's code for why it cannot be had (another kind
+// of object holds the name, or its access list refuses): the caller must then
+// change nothing.
+std::uint32_t LockInstallation();
 void UnlockInstallation();
 
 }  // namespace process

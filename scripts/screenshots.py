@@ -66,6 +66,13 @@ def desktop_error(name, reg_desktop):
     keep(s, s.run(quiet=True, check=False, reg_desktop=reg_desktop), name)
 
 
+def no_lock():
+    """Another kind of object holds the lock's name: nothing is changed."""
+    s = scenario.Scenario('shots-error-no-lock')
+    s.put_distribution(language=1)
+    keep(s, s.run(quiet=True, check=False, lock='event'), 'error-no-lock-en')
+
+
 def incomplete(language):
     s = scenario.Scenario(f'shots-incomplete-{language}')
     s.put_distribution(language=language, without=['Data/QKV.txt'])
@@ -106,6 +113,7 @@ def main():
         language_file_error('error-io-32', b'\1\0\0\0', held=True)
         desktop_error('error-no-desktop', 'delete-key')
         desktop_error('error-invalid-data-type', reg_value(REG_DWORD, (7).to_bytes(4, 'little')))
+        no_lock()
     total = sum(p.stat().st_size for p in OUT.glob('*.png'))
     print(f'{len(list(OUT.glob("*.png")))} pictures, {total:,} bytes, in {OUT.relative_to(root)}')
     return 0

@@ -9,6 +9,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "platform/posix/copy_bytes.h"
 #include "platform/posix/folders.h"
 #include "platform/posix/paths.h"
 
@@ -63,33 +64,6 @@ bool Fail(int err) {
     return false;
 }
 
-// The source's size when the copy began, no more and no less: a source that
-// ends early lost its tail, and that copy is no copy.
-bool CopyBytes(int from, int to, off_t size) {
-    off_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, size - done, 0);
-        if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL))
-            break;
-        if (n < 0) return false;
-        if (n == 0) return Fail(ENODATA);
-        done += n;
-    }
-    char buf[1 << 16];
-    while (done < size) {
-        const ssize_t n = ::read(from, buf, static_cast<std::size_t>(std::min<off_t>(size - done, sizeof buf)));
-        if (n < 0) return false;
-        if (n == 0) return Fail(ENODATA);
-        for (ssize_t off = 0; off < n;) {
-            const ssize_t w = ::write(to, buf + off, n - off);
-            if (w < 0) return false;
-            off += w;
-        }
-        done += n;
-    }
-    return true;
-}
-
 std::string FolderOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
@@ -114,6 +88,46 @@ bool RenameNoReplace(const At& from, const At& to) {
 }
 
 }  // namespace
+}  // namespace fileops
+
+namespace posixport {
+
+// The source's size when the copy began, no more and no less: a source that
+// ends early lost its tail.
+bool CopyBytes(int from, int to, off_t size) {
+    off_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, size - done, 0);
+        if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL))
+            break;
+        if (n < 0) return false;
+        if (n == 0) {
+            errno = ENODATA;
+            return false;
+        }
+        done += n;
+    }
+    char buf[1 << 16];
+    while (done < size) {
+        const ssize_t n = ::read(from, buf, static_cast<std::size_t>(std::min<off_t>(size - done, sizeof buf)));
+        if (n < 0) return false;
+        if (n == 0) {
+            errno = ENODATA;
+            return false;
+        }
+        for (ssize_t off = 0; off < n;) {
+            const ssize_t w = ::write(to, buf + off, n - off);
+            if (w < 0) return false;
+            off += w;
+        }
+        done += n;
+    }
+    return true;
+}
+
+}  // namespace posixport
+
+namespace fileops {
 
 bool FileExists(const std::wstring& path) {
     const std::string p = NativePath(path);
@@ -173,7 +187,7 @@ bool CopyFileW(const std::wstring& source, const std::wstring& target, bool fail
     const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (failIfExists ? O_EXCL : 0);
     Fd out(::openat(to.folder, to.name.c_str(), flags, 0600));
     if (!out) return false;
-    if (!CopyBytes(in.get(), out.get(), src.st_size)) return false;
+    if (!posixport::CopyBytes(in.get(), out.get(), src.st_size)) return false;
     const struct timespec times[2] = {src.st_atim, src.st_mtim};
     ::futimens(out.get(), times);
     if (::fchmod(out.get(), src.st_mode & 07777) != 0) return false;

@@ -40,18 +40,22 @@ int g_lockedFolder = -1;
 }  // namespace
 
 // The trees on C: are the machine's, so the lock is on C:'s own folder: no
-// file of its own, and a holder that dies lets go with its descriptor.
-void LockInstallation() {
-    const int fd = ::open(posixport::NativePath(L"C:\\").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
+// file of its own, and a holder that dies lets go with its descriptor. The
+// code is errno, as every code this port reports.
+std::uint32_t LockInstallation() {
+    const std::string drive = posixport::NativePath(L"C:\\");
+    const int fd = ::open(drive.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return static_cast<std::uint32_t>(errno);
     int locked;
     while ((locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
     }
     if (locked != 0) {
+        const int error = errno;
         ::close(fd);
-        return;
+        return static_cast<std::uint32_t>(error);
     }
     g_lockedFolder = fd;
+    return 0;
 }
 
 void UnlockInstallation() {

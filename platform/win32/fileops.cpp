@@ -29,13 +29,17 @@ bool LinkTargetOpens(const std::wstring& path) {
 }
 
 // A name past MAX_PATH (a temporary name beside a long desktop path, say)
-// in the form the calls take at any length: full, with the \\?\ prefix.
+// in the form the calls take up to the system's limit: full, with the
+// \\?\ prefix. A name past that limit (32,767 characters with the prefix
+// the system puts before it) stays as it came, for the call to refuse: Wine
+// wraps such a name's length around to a short name at the root of C:.
 std::wstring LongForm(const std::wstring& path) {
+    constexpr std::size_t kLongestName = 32767, kSystemPrefix = 4;
     const bool drivePath = path.size() > 2 && path[1] == L':' && path[2] == L'\\';
     if (path.size() < MAX_PATH || !drivePath) return path;
     std::wstring full(::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
     const DWORD n = full.empty() ? 0 : ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
-    if (n == 0 || n >= full.size()) return path;
+    if (n == 0 || n >= full.size() || n + kSystemPrefix > kLongestName) return path;
     full.resize(n);
     return L"\\\\?\\" + full;
 }
@@ -156,30 +160,37 @@ bool FlushFile(const std::wstring& path) {
 // NTFS refuses to replace a read-only file and replaces a hidden one; a copy
 // refused both, and so does this. A replace is refused while any handle is
 // open on the target, a scanner's or an indexer's for a moment too: tried
-// again a few times before it counts.
+// again a few times before it counts. MOVEFILE_WRITE_THROUGH is documented
+// only for a move done as a copy and a delete, which a rename within one
+// folder never is: nothing documented makes the rename itself durable.
 // FlushFile, the call before, has checked where the temporary file is.
 bool Publish(const std::wstring& from, const std::wstring& to, bool replace) {
-    const DWORD attrs = ::GetFileAttributesW(to.c_str());
+    const std::wstring source = LongForm(from), target = LongForm(to);
+    const DWORD attrs = ::GetFileAttributesW(target.c_str());
     if (replace && attrs != INVALID_FILE_ATTRIBUTES && (attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)))
         return Failed(ERROR_ACCESS_DENIED);
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-    const std::wstring source = LongForm(from);
     for (int attempt = 1;; ++attempt) {
-        if (::MoveFileExW(source.c_str(), to.c_str(), flags) != FALSE) return true;
+        if (::MoveFileExW(source.c_str(), target.c_str(), flags) != FALSE) return true;
         const DWORD error = ::GetLastError();
         if (attempt == 5 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) return Failed(error);
         ::Sleep(100);
     }
 }
 
-// Asked after a replace was refused with access denied. A holder that denies
-// write or delete sharing, or a running program (its image is mapped), makes
-// this open fail with a sharing violation; where it opens, the file's own
-// rights allow the replace, so an open handle refused it. A read-only file,
-// or one the user may not change, fails with access denied: not in use.
-// Opens and closes, changing nothing: no check of where the file is.
+// Asked after a replace was refused with access denied. A read-only or
+// hidden file was refused for its attribute, which an open would not tell.
+// Otherwise a holder that denies write or delete sharing, or a running
+// program (its image is mapped), makes this open fail with a sharing
+// violation; where it opens, the file's own rights allow the replace, so an
+// open handle refused it. A file the user may not change fails with access
+// denied: not in use. Opens and closes, changing nothing: no check of where
+// the file is.
 bool InUse(const std::wstring& path) {
-    const win32::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
+    const std::wstring name = LongForm(path);
+    const DWORD attrs = ::GetFileAttributesW(name.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN))) return false;
+    const win32::UniqueFile file(::CreateFileW(name.c_str(), GENERIC_WRITE | DELETE,
                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     return file || ::GetLastError() == ERROR_SHARING_VIOLATION;

@@ -47,22 +47,31 @@ win32::UniqueHandle CreateInstallationLock() {
 
 win32::UniqueHandle g_installationLock;
 
+// Never 0, which would read as held.
+std::uint32_t Refused() {
+    const DWORD error = ::GetLastError();
+    return error ? error : ERROR_GEN_FAILURE;
+}
+
 }  // namespace
 
 // The thread owns the main window: messages other programs send it (a
 // broadcast, say) are answered while it waits, so none of them hangs on it.
-void LockInstallation() {
+// A holder that died without letting go abandoned the mutex: this run owns it
+// then, and the plan makes every file whole again.
+std::uint32_t LockInstallation() {
     win32::UniqueHandle lock = CreateInstallationLock();
-    if (!lock) return;
+    if (!lock) return Refused();
     HANDLE handle = lock.get();
     for (;;) {
         const DWORD woken = ::MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_SENDMESSAGE);
         if (woken == WAIT_OBJECT_0 || woken == WAIT_ABANDONED_0) break;
-        if (woken != WAIT_OBJECT_0 + 1) return;
+        if (woken != WAIT_OBJECT_0 + 1) return Refused();
         MSG message;
         ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
     g_installationLock = std::move(lock);
+    return 0;
 }
 
 void UnlockInstallation() {

@@ -42,17 +42,29 @@ RedirectionTrust EnforceRedirectionTrust() {
     return (flags & kEnforce) ? RedirectionTrust::Enforced : RedirectionTrust::Off;
 }
 
+namespace {
+
+std::wstring NoSid(DWORD error) {
+    ::SetLastError(error);
+    return L"";
+}
+
+}  // namespace
+
+// The last error stays the failed call's, for the caller to report.
 std::wstring CurrentUserSid() {
     HANDLE raw = nullptr;
-    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw) == FALSE) return L"";
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw) == FALSE) return NoSid(::GetLastError());
     const UniqueHandle token(raw);
     DWORD size = 0;
     ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    if (size == 0) return L"";
+    if (size == 0) return NoSid(::GetLastError());
     std::vector<unsigned char> buffer(size);
-    if (::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size) == FALSE) return L"";
+    if (::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size) == FALSE)
+        return NoSid(::GetLastError());
     wchar_t* text = nullptr;
-    if (::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text) == FALSE) return L"";
+    if (::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text) == FALSE)
+        return NoSid(::GetLastError());
     const UniqueLocalText owned(text);
     return text;
 }

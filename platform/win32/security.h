@@ -9,7 +9,8 @@ namespace win32 {
 
 // The descriptor an SDDL string describes; empty when it cannot be made.
 UniqueSecurity SecurityFromSddl(const std::wstring& sddl);
-// The running process's user, as an SDDL SID string; "" when unreadable.
+// The running process's user, as an SDDL SID string; "" when unreadable,
+// with the failed call's last error.
 std::wstring CurrentUserSid();
 // The program folder's: protected from what the folder above passes down;
 // full control for SYSTEM, Administrators and the installing user, read and

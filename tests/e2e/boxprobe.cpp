@@ -37,7 +37,7 @@ std::string Escape(const std::wstring& s) {
 struct Options {
     boxdriver::Options drive;
     bool cover = false;
-    std::wstring report, hold, regDesktop;
+    std::wstring report, hold, regDesktop, lock;
     std::vector<std::wstring> shortcuts;
 };
 
@@ -130,7 +130,35 @@ private:
     bool sawNew_ = false;
 };
 
+const wchar_t kInstallationLock[] = L"Global\\Orvo_Tool Setup";
+
+// The handle stays open so the abandoned mutex outlives its holder.
+DWORD WINAPI TakeAndDie(void* mutex) noexcept {
+    return ::WaitForSingleObject(static_cast<HANDLE>(mutex), INFINITE) == WAIT_OBJECT_0 ? 0 : 1;
+}
+
+// The installation lock as another program may leave it: "event", another
+// kind of object holding its name; "abandoned", a mutex whose holder ended
+// without letting go.
+bool PrepareLock(const std::wstring& how, win32::UniqueHandle& object, FILE* report) {
+    if (how == L"event") {
+        object.reset(::CreateEventW(nullptr, TRUE, FALSE, kInstallationLock));
+    } else if (how == L"abandoned") {
+        object.reset(::CreateMutexW(nullptr, FALSE, kInstallationLock));
+        const win32::UniqueHandle holder(object ? ::CreateThread(nullptr, 0, &TakeAndDie, object.get(), 0, nullptr)
+                                                : nullptr);
+        DWORD taken = 1;
+        if (!holder || ::WaitForSingleObject(holder.get(), 10000) != WAIT_OBJECT_0 ||
+            !::GetExitCodeThread(holder.get(), &taken) || taken != 0)
+            object.reset();
+    }
+    if (!object) std::fprintf(report, "error=cannot prepare the lock (%lu)\n", ::GetLastError());
+    return static_cast<bool>(object);
+}
+
 int Probe(const Options& o, FILE* report) {
+    win32::UniqueHandle lock;
+    if (!o.lock.empty() && !PrepareLock(o.lock, lock, report)) return 2;
     // A file held open without sharing, as another program may hold it.
     win32::UniqueFile held;
     if (!o.hold.empty()) {
@@ -218,6 +246,7 @@ bool ParseArgs(int argc, wchar_t** argv, Options& o) {
         else if (key == L"--cwd") o.drive.cwd = value;
         else if (key == L"--shots") o.drive.shotPrefix = value;
         else if (key == L"--hold") o.hold = value;
+        else if (key == L"--lock") o.lock = value;
         else if (key == L"--reg-desktop") o.regDesktop = value;
         else if (key == L"--timeout") o.drive.timeoutMs = static_cast<DWORD>(_wtoi(value.c_str())) * 1000;
         else if (key == L"--show") o.drive.show = value == L"max" ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
@@ -234,7 +263,7 @@ int wmain(int argc, wchar_t** argv) {
     Options o;
     if (!ParseArgs(argc, argv, o)) {
         std::fprintf(stderr, "usage: boxprobe --report FILE --exe PATH [--cwd DIR] [--shots PREFIX]"
-                             " [--show max] [--cover 1] [--hold FILE] [--reg-desktop TYPE:HEX|@FILE|delete|delete-key] [--timeout SECONDS]\n"
+                             " [--show max] [--cover 1] [--hold FILE] [--lock event|abandoned] [--reg-desktop TYPE:HEX|@FILE|delete|delete-key] [--timeout SECONDS]\n"
                              "       boxprobe --report FILE --shortcut LNK [--shortcut LNK]...\n");
         return 2;
     }

@@ -3,6 +3,7 @@
 first; the shared invariants (nothing touched outside the installed trees and
 the desktop names, no registry writes, kept files kept, one box, a defined
 exit status, no hang) are checked around every run by the harness."""
+import os
 import shutil
 import subprocess
 import sys
@@ -98,6 +99,28 @@ def read_only_targets(s):
     expect_error(s.run(unprivileged=True), incomplete(2, f'{DATA}\\DBZ\\QKV.txt', 5))
     expect(s.c(f'{DATA}\\DBZ\\QKV.txt').read_bytes(), b'locked list', 'read-only list')
     expect((s.desktop / 'Orvo Tool.lnk').read_bytes(), b'old shortcut', 'read-only shortcut')
+
+
+def hide(path):
+    """The hidden attribute, where Wine keeps it: in Samba's extended attribute."""
+    os.setxattr(path, 'user.DOSATTRIB', b'0x2')
+
+
+@scenario
+def hidden_installed_pdfs_are_refused_as_access_denied(s):
+    """A data PDF and the desktop PDF the user hid: an upgrade refuses to
+    replace either, as a copy does, and says "Access denied", never that they
+    are in use; each keeps its old content."""
+    s.put_distribution()
+    expect_completion(s.run(), 'Instaltion completed.')
+    hidden = [s.c(f'{DATA}\\Dokum\\Q KV seznam.pdf'), s.desktop / 'Orvo Tool EN.pdf']
+    old = [path.read_bytes() for path in hidden]
+    for path in hidden:
+        hide(path)
+    for name in ('Data/Q KV seznam.pdf', 'Orvo Tool EN.pdf'):
+        (s.dist / name).write_bytes(b'new ' + (s.dist / name).read_bytes())
+    expect_error(s.run(), incomplete(2, f'{DATA}\\Dokum\\Q KV seznam.pdf', 5))
+    expect([path.read_bytes() for path in hidden], old, 'the hidden PDFs')
 
 
 @scenario

@@ -2,13 +2,15 @@
 """Runs that fail part-way, are killed, or meet another run, under Wine: the
 installed program and the user's lists survive each, and a rerun completes."""
 import hashlib
+import shutil
 import subprocess
 import sys
 
-from expectations import expect, expect_completion, expect_error, incomplete
+from expectations import TEXTS, expect, expect_completion, expect_error, incomplete
 from invariants import registry, snapshot
 from report import Report
 from scenario import Scenarios, Skip
+import expected_plan  # noqa: E402  (its folder is put on the path by lab)
 
 scenario = Scenarios()
 
@@ -91,21 +93,48 @@ def killed_mid_copy_keeps_the_previous_program(s):
 
 @scenario
 def double_launch_runs_one_after_the_other(s):
-    """Setup started twice at once, as a double click twice does: one run
-    installs, the other waits for it and then upgrades; each shows its own
-    box and nothing is left behind."""
+    """Setup started twice at once, as a double click twice does, each from a
+    distribution of its own with a 48 MB program: one run installs, the other
+    waits for it and then upgrades; each shows its own box, and every file the
+    upgrade replaces is its own, so none was written by the first run after
+    the second began. Nothing is left behind."""
     s.put_distribution()
+    (s.dist / 'Orvo Tool.exe').write_bytes(b'first program ' * (48 << 16))
+    other = s.drive_c / 'dist-other'
+    shutil.copytree(s.dist, other)
+    for path in other.rglob('*'):
+        if path.is_file() and path.name not in ('dLangv.dat', 'Setup.exe'):
+            path.write_bytes(b'other ' + path.read_bytes())
     before, reg_before = snapshot(s.drive_c), registry(s.prefix)
-    started = [s.start(s.root / 'first.txt'), s.start(s.root / 'second.txt')]
+    started = [s.start(s.root / 'first.txt'), s.start(s.root / 'second.txt', dist=other)]
     try:
         results = [s.finish(run, before, reg_before) for run in started]
     finally:
         s.stop_wine()
-    texts = sorted(Report.box_text(r.boxes[0]) for r in results)
-    expect(texts, ['Instaltion completed.', 'Upgrade ready.'], 'one installation, then one upgrade')
-    for result, text in zip(results, (Report.box_text(r.boxes[0]) for r in results)):
+    texts = [Report.box_text(r.boxes[0]) for r in results]
+    expect(sorted(texts), ['Instaltion completed.', 'Upgrade ready.'], 'one installation, then one upgrade')
+    for result, text in zip(results, texts):
         expect_completion(result, text)
-    expect(s.c(PROGRAM).read_bytes(), (s.dist / 'Orvo Tool.exe').read_bytes(), 'the program')
+    upgrade, first = (other, s.dist) if texts[1] == 'Upgrade ready.' else (s.dist, other)
+    for source, target in expected_plan.copies() + [(n, n) for n in expected_plan.shortcuts()]:
+        installed = s.c(target) if target.startswith('C:') else s.desktop / target.lstrip('\\')
+        kept = source in ('Data\\Power.txt', 'Data\\PowerEN.txt')
+        wanted = (first if kept else upgrade) / expected_plan.host(source)
+        run = 'first' if kept else 'upgrading'
+        expect(installed.read_bytes() == wanted.read_bytes(), True, f'{target} from the {run} run')
+
+
+@scenario
+def a_lock_that_cannot_be_had_changes_nothing(s):
+    """Another kind of object (an event) holds the lock's name: the error box
+    says that another Setup may be running and nothing was changed, with the
+    system's reason; nothing is made. A mutex whose holder ended without
+    letting go is taken, and the run completes."""
+    s.put_distribution()
+    expect_error(s.run(lock='event'), TEXTS['no-lock'][1] + '\n' + 'Invalid handle.')
+    expect(s.c('C:\\Orvo_Tool').exists() or s.c('C:\\Orvo_Tool Data').exists(), False, 'installed folders')
+    expect(sorted(p.name for p in s.desktop.iterdir()), [], 'desktop items')
+    expect_completion(s.run(lock='abandoned'), 'Instaltion completed.')
 
 
 if __name__ == '__main__':

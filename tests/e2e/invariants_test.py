@@ -31,6 +31,7 @@ class Invariants(unittest.TestCase):
         after.update({'Orvo_Tool/Orvo Tool.exe': ('file', 1, 'b', True), f'{DESKTOP}/Orvo Tool.lnk': ('file', 1, 'c', True)})
         reg = dict(self.reg)
         reg['system.reg:System\\\\CurrentControlSet\\\\Control\\\\Class\\\\{1}'] = {'"a"': '2'}
+        reg['user.reg:Software\\\\Wine\\\\WineDbg'] = {'"ShowCrashDialog"': 'dword:00000000'}
         self.check(after, reg)
 
     def test_a_stray_file_a_lookalike_desktop_name_or_a_changed_system_file_fail(self):

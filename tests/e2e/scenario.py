@@ -71,15 +71,15 @@ class Scenario:
     def desktop(self):
         return self.drive_c / 'users' / pwd.getpwuid(os.getuid()).pw_name / 'Desktop'
 
-    def probe(self, report, timeout=60, exe=None, shots='shot'):
+    def probe(self, report, timeout=60, exe=None, shots='shot', cwd=None):
         """boxprobe's command line for one run; the report and the pictures are
         the harness's, kept on the host through Z:."""
         return [loader(), str(windows_build() / 'boxprobe.exe'), '--report', z_path(report),
-                '--exe', self.win(exe or self.dist / self.exe_name), '--cwd', self.win(self.cwd or self.dist),
+                '--exe', self.win(exe or self.dist / self.exe_name), '--cwd', self.win(cwd or self.cwd or self.dist),
                 '--shots', z_path(self.root / shots), '--timeout', str(timeout)]
 
     def run(self, show=None, hold=None, cover=False, unprivileged=False, timeout=60, reg_desktop=None, exe=None, quiet=False,
-            trace_registry=False, native_dlls=(), check=True, wrap=()):
+            trace_registry=False, native_dlls=(), check=True, wrap=(), lock=None):
         """Runs the installer through boxprobe (inside `wrap`, a command that
         runs the rest); returns the Report (with Wine's registry trace in
         .trace when asked for)."""
@@ -91,6 +91,8 @@ class Scenario:
             cmd += ['--hold', hold]
         if cover:
             cmd += ['--cover', '1']
+        if lock:
+            cmd += ['--lock', lock]
         if reg_desktop and len(reg_desktop) > 8000:
             (self.root / 'desktop-value.txt').write_text(reg_desktop)
             reg_desktop = '@' + z_path(self.root / 'desktop-value.txt')
@@ -115,6 +117,8 @@ class Scenario:
             raise AssertionError(f'boxprobe failed ({proc.returncode}): {proc.stderr.decode(errors="replace")}')
         result = Report(report.read_text(encoding='utf-8'))
         result.trace = proc.stderr.decode(errors='replace') if trace_registry else ''
+        if b'Unhandled exception' in proc.stderr:
+            print("a process of the prefix crashed; Wine's crash handler said:\n" + proc.stderr.decode(errors='replace'))
         if check:
             self.check_run(result, before, reg_before, bool(reg_desktop))
         for box in [] if quiet else result.boxes + result.windows:
@@ -144,10 +148,12 @@ class Scenario:
         subprocess.run([wineserver(), '-k'], env=self.env, timeout=60)
         subprocess.run([wineserver(), '-w'], env=self.env, timeout=60)
 
-    def start(self, report, timeout=60):
-        """A run in the background, with what it will be checked against."""
-        return (subprocess.Popen(self.probe(report, timeout, shots=report.stem), env=self.env, stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.PIPE), report)
+    def start(self, report, timeout=60, dist=None):
+        """A run in the background (of the Setup.exe in `dist`, there), with
+        what it will be checked against."""
+        exe = dist / self.exe_name if dist else None
+        return (subprocess.Popen(self.probe(report, timeout, exe=exe, shots=report.stem, cwd=dist), env=self.env,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE), report)
 
     def finish(self, started, before, reg_before):
         proc, report = started

@@ -3,6 +3,7 @@
 // the product's own (wide, Windows-style on Windows, host paths elsewhere).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -35,14 +36,43 @@ void MakeReadOnly(const std::wstring& path);
 // needs it is then skipped with that reason.
 std::string MakeLink(const std::wstring& target, const std::wstring& link, bool directory);
 
-// Holds a file open without sharing for as long as it lives.
+// This system's code for access denied, as fileops::LastError gives it.
+extern const std::uint32_t kAccessDeniedHere;
+
+// The hidden attribute; "" when set, else why this system has none.
+std::string MakeHidden(const std::wstring& path);
+
+// Holds a file open without sharing for as long as it lives, or for `ms`
+// milliseconds from its making, let go on a thread of its own.
 class ExclusiveHold {
 public:
-    explicit ExclusiveHold(const std::wstring& path);
+    explicit ExclusiveHold(const std::wstring& path, unsigned ms = 0);
     ~ExclusiveHold();
     ExclusiveHold(const ExclusiveHold&) = delete;
     ExclusiveHold& operator=(const ExclusiveHold&) = delete;
     bool held() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The machine's installation lock where a test may take it, for as long as
+// this lives (on POSIX: a drive C: of its own).
+class LockPlace {
+public:
+    LockPlace();
+    ~LockPlace();
+    LockPlace(const LockPlace&) = delete;
+    LockPlace& operator=(const LockPlace&) = delete;
+    // A holder takes the lock and dies without letting go: "" when done.
+    std::string HolderDies();
+    // True when another thread or process could take the lock at once.
+    bool FreeElsewhere();
+    // Makes the lock impossible to have until Unblock (another kind of
+    // object takes its name; drive C: goes): the code taking it must give.
+    std::uint32_t Block();
+    void Unblock();
 
 private:
     struct Impl;

@@ -2,13 +2,19 @@
 #include "tests/unit/contract_host.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 
 #include <filesystem>
 #include <stdexcept>
 
 #include "platform/posix/paths.h"
+#include "platform/process.h"
 #include "tests/unit/test_support.h"
 
 namespace contract {
@@ -44,15 +50,68 @@ std::string MakeLink(const std::wstring& target, const std::wstring& link, bool)
     return ::symlink(N(target).c_str(), N(link).c_str()) == 0 ? "" : "symlink failed";
 }
 
-// POSIX has no open without sharing: the file is merely open.
+const std::uint32_t kAccessDeniedHere = EACCES;
+
+std::string MakeHidden(const std::wstring&) { return "a POSIX file system has no hidden attribute"; }
+
+// POSIX has no open without sharing: the file is merely open, and a rename
+// replaces it all the same.
 struct ExclusiveHold::Impl {
     int fd;
 };
-ExclusiveHold::ExclusiveHold(const std::wstring& path) : impl_(new Impl{::open(N(path).c_str(), O_RDONLY)}) {}
+ExclusiveHold::ExclusiveHold(const std::wstring& path, unsigned) : impl_(new Impl{::open(N(path).c_str(), O_RDONLY)}) {}
 ExclusiveHold::~ExclusiveHold() {
     if (impl_->fd >= 0) ::close(impl_->fd);
 }
 bool ExclusiveHold::held() const { return impl_->fd >= 0; }
+
+struct LockPlace::Impl {
+    Folder prefix;
+    std::string old;
+    bool had;
+};
+
+LockPlace::LockPlace() : impl_(new Impl{{}, "", std::getenv("WINEPREFIX") != nullptr}) {
+    if (impl_->had) impl_->old = std::getenv("WINEPREFIX");
+    const std::string prefix = N(impl_->prefix / L"prefix");
+    ::mkdir(prefix.c_str(), 0755);
+    ::setenv("WINEPREFIX", prefix.c_str(), 1);
+    Unblock();
+}
+
+LockPlace::~LockPlace() {
+    if (impl_->had)
+        ::setenv("WINEPREFIX", impl_->old.c_str(), 1);
+    else
+        ::unsetenv("WINEPREFIX");
+}
+
+std::string LockPlace::HolderDies() {
+    const pid_t child = ::fork();
+    if (child < 0) return "fork failed";
+    if (child == 0) ::_exit(process::LockInstallation() == 0 ? 0 : 1);  // never lets go
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "the holder could not take the lock";
+}
+
+bool LockPlace::FreeElsewhere() {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int fd = ::open(posixport::NativePath(L"C:\\").c_str(), O_RDONLY | O_DIRECTORY);
+        ::_exit(fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::uint32_t LockPlace::Block() {
+    ::rmdir(posixport::NativePath(L"C:\\").c_str());
+    return ENOENT;
+}
+
+void LockPlace::Unblock() { ::mkdir(posixport::NativePath(L"C:\\").c_str(), 0755); }
 
 // Root passes every permission check, so the probe runs as an unprivileged user.
 int WithListingDenied(const std::wstring& folder, int (*probe)(const std::wstring&), std::string& reason) {

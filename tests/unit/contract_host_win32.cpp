@@ -5,22 +5,26 @@
 
 #include <stdexcept>
 
+#include "platform/process.h"
 #include "platform/win32/handles.h"
 
 namespace contract {
 namespace {
+
+// Deep test folders pass MAX_PATH: the host reaches them in the form that has no limit.
+std::wstring Deep(const std::wstring& path) { return path.size() < 240 ? path : L"\\\\?\\" + path; }
 
 std::runtime_error Failed(const char* what) {
     return std::runtime_error(std::string(what) + " failed with error " + std::to_string(::GetLastError()));
 }
 
 void RemoveTree(const std::wstring& path) {
-    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    const DWORD attrs = ::GetFileAttributesW(path.c_str());
+    ::SetFileAttributesW(Deep(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+    const DWORD attrs = ::GetFileAttributesW(Deep(path).c_str());
     if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) &&
         !(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
         WIN32_FIND_DATAW data;
-        win32::UniqueFind find(::FindFirstFileW((path + L"\\*").c_str(), &data));
+        win32::UniqueFind find(::FindFirstFileW(Deep(path + L"\\*").c_str(), &data));
         if (find) {
             do {
                 const std::wstring name = data.cFileName;
@@ -29,9 +33,9 @@ void RemoveTree(const std::wstring& path) {
         }
     }
     if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY))
-        ::RemoveDirectoryW(path.c_str());
+        ::RemoveDirectoryW(Deep(path).c_str());
     else
-        ::DeleteFileW(path.c_str());
+        ::DeleteFileW(Deep(path).c_str());
 }
 
 // The folder's listing denied to everyone for as long as this lives, then its
@@ -103,7 +107,7 @@ std::wstring Join(const std::wstring& folder, const std::wstring& name) {
 }
 
 void Write(const std::wstring& path, const std::string& bytes) {
-    win32::UniqueFile f(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    win32::UniqueFile f(::CreateFileW(Deep(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                       nullptr));
     DWORD written = 0;
     if (!f || !::WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
@@ -112,7 +116,7 @@ void Write(const std::wstring& path, const std::string& bytes) {
 }
 
 std::string Read(const std::wstring& path) {
-    win32::UniqueFile f(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    win32::UniqueFile f(::CreateFileW(Deep(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string out;
     char buf[65536];
@@ -121,10 +125,10 @@ std::string Read(const std::wstring& path) {
     return out;
 }
 
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(Deep(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void MakeDir(const std::wstring& path) {
-    if (!::CreateDirectoryW(path.c_str(), nullptr)) throw Failed("CreateDirectoryW");
+    if (!::CreateDirectoryW(Deep(path).c_str(), nullptr)) throw Failed("CreateDirectoryW");
 }
 
 void MakeReadOnly(const std::wstring& path) {
@@ -148,15 +152,84 @@ std::string MakeLink(const std::wstring& target, const std::wstring& link, bool 
     return "";
 }
 
+const std::uint32_t kAccessDeniedHere = ERROR_ACCESS_DENIED;
+
+std::string MakeHidden(const std::wstring& path) {
+    if (!::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN)) return "SetFileAttributesW failed";
+    const DWORD attrs = ::GetFileAttributesW(path.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_HIDDEN))
+        return "the hidden attribute does not stay (Wine keeps it in an extended attribute, which this file "
+               "system may lack)";
+    return "";
+}
+
+// The handle is taken here, so it is held before the constructor returns.
 struct ExclusiveHold::Impl {
+    static DWORD WINAPI LetGoLater(void* self) noexcept {
+        auto* impl = static_cast<Impl*>(self);
+        ::Sleep(impl->ms);
+        impl->file.reset();
+        return 0;
+    }
     win32::UniqueFile file;
+    unsigned ms;
+    win32::UniqueHandle thread;
 };
 
-ExclusiveHold::ExclusiveHold(const std::wstring& path)
+ExclusiveHold::ExclusiveHold(const std::wstring& path, unsigned ms)
     : impl_(new Impl{win32::UniqueFile(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                                     FILE_ATTRIBUTE_NORMAL, nullptr))}) {}
-ExclusiveHold::~ExclusiveHold() = default;
-bool ExclusiveHold::held() const { return static_cast<bool>(impl_->file); }
+                                                     FILE_ATTRIBUTE_NORMAL, nullptr)),
+                     ms, {}}) {
+    if (ms && impl_->file) impl_->thread.reset(::CreateThread(nullptr, 0, &Impl::LetGoLater, impl_.get(), 0, nullptr));
+}
+ExclusiveHold::~ExclusiveHold() {
+    if (impl_->thread) ::WaitForSingleObject(impl_->thread.get(), INFINITE);
+}
+bool ExclusiveHold::held() const { return static_cast<bool>(impl_->file) || impl_->thread; }
+
+struct LockPlace::Impl {
+    win32::UniqueHandle squatter;
+};
+
+LockPlace::LockPlace() : impl_(new Impl) {}
+LockPlace::~LockPlace() = default;
+
+namespace {
+const wchar_t kLockName[] = L"Global\\Orvo_Tool Setup";
+
+// A thread that exits owning a mutex abandons it.
+DWORD WINAPI TakeAndDie(void*) noexcept { return process::LockInstallation(); }
+
+DWORD WINAPI TryLock(void*) noexcept {
+    const win32::UniqueHandle lock(::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kLockName));
+    if (!lock) return 0;
+    const DWORD woken = ::WaitForSingleObject(lock.get(), 0);
+    if (woken != WAIT_OBJECT_0 && woken != WAIT_ABANDONED_0) return 1;
+    ::ReleaseMutex(lock.get());
+    return 0;
+}
+
+DWORD OnThread(LPTHREAD_START_ROUTINE routine) {
+    const win32::UniqueHandle thread(::CreateThread(nullptr, 0, routine, nullptr, 0, nullptr));
+    DWORD code = ~DWORD{0};
+    if (thread && ::WaitForSingleObject(thread.get(), INFINITE) == WAIT_OBJECT_0) ::GetExitCodeThread(thread.get(), &code);
+    return code;
+}
+}  // namespace
+
+std::string LockPlace::HolderDies() {
+    const DWORD code = OnThread(&TakeAndDie);
+    return code == 0 ? "" : "the holder could not take the lock: error " + std::to_string(code);
+}
+
+bool LockPlace::FreeElsewhere() { return OnThread(&TryLock) == 0; }
+
+std::uint32_t LockPlace::Block() {
+    impl_->squatter.reset(::CreateEventW(nullptr, TRUE, FALSE, kLockName));
+    return ERROR_INVALID_HANDLE;
+}
+
+void LockPlace::Unblock() { impl_->squatter.reset(); }
 
 // An explicit deny for everyone, checked to bite before the probe runs: Wine
 // stores access control lists but does not enforce them.

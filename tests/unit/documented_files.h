@@ -9,11 +9,13 @@
 #pragma once
 
 #include <algorithm>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/PlanRunner.h"
 #include "platform/fileops.h"
@@ -28,16 +30,25 @@ public:
     struct File {
         std::string data;
         std::optional<std::string> durable;  // what a power cut leaves; none: torn, neither old nor new
-        bool readOnly = false, zoneMark = false;
+        bool readOnly = false, zoneMark = false, hidden = false;
         bool heldWithDeleteSharing = false;  // by another process
         bool heldOpen = false;               // by another process sharing everything: a replace is refused
         bool runningProgram = false;         // its image is mapped by a running process
         bool rangeLocked = false;            // another process holds a byte-range lock on it
+        int id = 0;                          // which file it is, whatever its name
+    };
+    // A change to names: what each name it touched held before it.
+    struct Change {
+        std::vector<std::pair<std::wstring, std::optional<File>>> before;
     };
     std::map<std::wstring, File> files;
     std::set<std::wstring> folders, deletePending;
     std::set<std::wstring> programFolders;  // made with the program folder's access list
     bool locked = false;
+    std::uint32_t lockRefused = 0;           // why the lock cannot be had; 0: it can
+    std::uint32_t programFolderRefused = 0;  // why the program folder cannot be made (the SID unreadable)
+    int unlockedCalls = 0;                   // disk-changing calls made without the lock
+    std::vector<Change> journal;             // since the last power cut
     bool diskFull = false;  // no new file's data fits
     int crashAt = 0;        // the disk-changing call the process dies in (1, 2, ...); 0: none
     int calls = 0;          // disk-changing calls that were made
@@ -68,21 +79,44 @@ public:
         file.durable = data;
         file.readOnly = readOnly;
         file.zoneMark = zoneMark;
+        file.id = ++lastId_;
         files[name] = file;
     }
-    // What the disk holds after a power cut: the flushed data, and what the
-    // journal made of the names. The tests rest on this assumption: a publish
-    // is atomic, and on the disk once its call returns. NTFS journals a rename
-    // (Microsoft documents MOVEFILE_WRITE_THROUGH's flush for moves that copy
-    // only); the POSIX port flushes the folder after it.
-    void PowerCut() {
+    // What the disk holds after a power cut: each file its flushed data, and
+    // its names as the journal left them with the changes `undone` picks
+    // (by their place in the journal) taken back, and every later change to
+    // the same names with them.
+    template <typename Undone>
+    void PowerCut(Undone undone) {
+        std::map<int, std::optional<std::string>> durable;
+        for (const auto& [name, file] : files) durable[file.id] = file.durable;
+        std::set<std::wstring> reverted;
+        std::vector<bool> undo(journal.size());
+        for (std::size_t i = 0; i < journal.size(); ++i) {
+            undo[i] = undone(i);
+            for (const auto& touched : journal[i].before) undo[i] = undo[i] || reverted.count(touched.first) > 0;
+            if (!undo[i]) continue;
+            for (const auto& touched : journal[i].before) reverted.insert(touched.first);
+        }
+        for (std::size_t i = journal.size(); i-- > 0;)
+            for (const auto& [name, image] : journal[i].before)
+                if (undo[i] && image)
+                    files[name] = *image;
+                else if (undo[i])
+                    files.erase(name);
         for (auto& [name, file] : files) {
+            const auto latest = durable.find(file.id);
+            if (latest != durable.end()) file.durable = latest->second;
             file.data = file.durable ? *file.durable : std::string("<torn>");
             file.durable = file.data;
             file.heldWithDeleteSharing = file.heldOpen = file.runningProgram = file.rangeLocked = false;
         }
+        journal.clear();
         deletePending.clear();
         locked = false;
+    }
+    void PowerCut() {
+        PowerCut([](std::size_t) { return false; });
     }
     void LetGo() { deletePending.clear(); }  // the other process closes its handle
 
@@ -97,6 +131,7 @@ public:
         return Done();
     }
     bool CreateProgramDir(const std::wstring& name) override {
+        if (programFolderRefused) return Fail(programFolderRefused);
         const std::wstring path = Resolve(name, true);
         if (links.count(path) || !folders.insert(path).second) return Fail(183);
         programFolders.insert(path);
@@ -116,6 +151,7 @@ public:
         if (Away(name)) return Fail(fileops::kErrorReparsePointEncountered);
         if (it->second.readOnly || it->second.runningProgram) return Fail(fileops::kErrorAccessDenied);
         if (it->second.heldWithDeleteSharing) deletePending.insert(path);
+        Journal({path});
         files.erase(it);
         return Done();
     }
@@ -133,10 +169,13 @@ public:
         if (files.count(target) || deletePending.count(target)) return Fail(80);
         File copy = from->second;
         copy.durable.reset();
+        copy.id = ++lastId_;
+        copy.hidden = false;
         copy.heldWithDeleteSharing = copy.heldOpen = copy.runningProgram = copy.rangeLocked = false;
         const auto other = writtenWhileCopyingTo.find(target);
         if (other != writtenWhileCopyingTo.end()) Put(other->second.first, other->second.second);
         if (diskFull || calls + 1 == crashAt) copy.data.resize(copy.data.size() / 2);  // the head only
+        Journal({target});
         files[target] = copy;
         if (diskFull) return Fail(112);
         return Done();
@@ -176,17 +215,21 @@ public:
         const auto old = files.find(to);
         if ((old != files.end() || links.count(to)) && !replace) return Fail(183);
         if (folders.count(to) || deletePending.count(to) ||
-            (old != files.end() && (old->second.readOnly || old->second.runningProgram || old->second.heldOpen)))
+            (old != files.end() && (old->second.readOnly || old->second.hidden || old->second.runningProgram ||
+                                    old->second.heldOpen)))
             return Fail(fileops::kErrorAccessDenied);
+        Journal({from, to});
         File moved = it->second;
         files.erase(it);
         links.erase(to);  // a link there is replaced, not written through
         files[to] = moved;
         return Done();
     }
+    // A file refused for its own attribute is not in use, whoever holds it.
     bool InUse(const std::wstring& path) override {
         const auto it = files.find(Resolve(path));
-        return it != files.end() && (it->second.runningProgram || it->second.heldOpen);
+        return it != files.end() && !it->second.readOnly && !it->second.hidden &&
+               (it->second.runningProgram || it->second.heldOpen);
     }
     bool IsReadFault(std::uint32_t error) override { return error == fileops::kErrorLockViolation; }
     // Refused when the name is a link, or is reached through one: the handle is elsewhere.
@@ -206,7 +249,11 @@ public:
         return !links.count(path) || Fail(fileops::kErrorReparsePointEncountered);
     }
     void ReleaseFolders() override { held.clear(); }
-    void LockInstallation() override { locked = true; }
+    std::uint32_t LockInstallation() override {
+        if (lockRefused) return lockRefused;
+        locked = true;
+        return 0;
+    }
     void UnlockInstallation() override { locked = false; }
     std::uint32_t LastError() override { return lastError_; }
 
@@ -214,15 +261,27 @@ private:
     // A name in a held folder that a handle opened on it would not be in.
     bool Away(const std::wstring& name) const { return held.count(FolderOf(name)) && Resolve(name, true) != name; }
     static std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
+    void Journal(std::initializer_list<std::wstring> names) {
+        Change change;
+        for (const std::wstring& name : names) {
+            const auto it = files.find(name);
+            change.before.emplace_back(name, it == files.end() ? std::nullopt : std::optional<File>(it->second));
+        }
+        journal.push_back(change);
+    }
+    // Every call that changes the disk or tries to ends in one of these two.
     bool Fail(std::uint32_t error) {
+        if (!locked) ++unlockedCalls;
         lastError_ = error;
         return false;
     }
     bool Done() {
+        if (!locked) ++unlockedCalls;
         if (++calls == crashAt) throw Crash{};
         return true;
     }
     std::uint32_t lastError_ = 0;
+    int lastId_ = 0;
 };
 
 }  // namespace testing_support

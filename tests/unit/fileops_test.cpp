@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 
 #include "platform/fileops.h"
+#include "platform/process.h"
 #include "tests/unit/contract_host.h"
 
 namespace {
@@ -16,6 +18,11 @@ using fileops::CreateDir;
 using fileops::DeleteFile;
 using fileops::DirectoryExists;
 using fileops::FileExists;
+using fileops::FlushFile;
+using fileops::InUse;
+using fileops::LastError;
+using fileops::MakeWritable;
+using fileops::Publish;
 
 #define SKIP_UNLESS_DONE(reason)             \
     do {                                     \
@@ -149,6 +156,115 @@ TEST_F(FileOps, CopyOntoItselfThroughALinkKeepsTheSource) {
     SKIP_UNLESS_DONE(MakeLink(P(L"src"), P(L"src-link"), false));
     EXPECT_FALSE(CopyFileW(P(L"src"), P(L"src-link"), false));
     EXPECT_EQ(Read(P(L"src")), "new");
+}
+
+// A replace gives the name the new file whole; a kept name that is there, a
+// read-only file and a folder stay as they were, and so does the new file.
+TEST_F(FileOps, PublishReplacesTheTargetOrLeavesBothFilesWhole) {
+    const struct {
+        const char* what;
+        std::function<void(const std::wstring&)> arrange;
+        bool replace, published;
+    } cases[] = {
+        {"a file replaced", [](const std::wstring& to) { Write(to, "old"); }, true, true},
+        {"a free name for a kept file", [](const std::wstring&) {}, false, true},
+        {"a kept file there", [](const std::wstring& to) { Write(to, "old"); }, false, false},
+        {"a read-only file", [](const std::wstring& to) {
+             Write(to, "old");
+             MakeReadOnly(to);
+         }, true, false},
+        {"a folder", [](const std::wstring& to) { MakeDir(to); }, true, false},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::wstring from = P(L"new" + std::to_wstring(++n)), to = P(L"target" + std::to_wstring(n));
+        Write(from, "new");
+        c.arrange(to);
+        const bool published = Publish(from, to, c.replace);
+        const std::uint32_t error = LastError();
+        EXPECT_EQ(published, c.published) << c.what;
+        EXPECT_EQ(Read(to), published ? "new" : FileExists(to) ? "old" : "") << c.what;
+        EXPECT_EQ(Exists(from), !published) << c.what;
+        if (!published && c.replace) EXPECT_EQ(error, kAccessDeniedHere) << c.what;
+    }
+    EXPECT_FALSE(InUse(P(L"target4"))) << "a read-only file is refused for its attribute";
+}
+
+// Side by side: a hidden file is refused for its attribute and is not in
+// use; a file another program holds is in use, and one it lets go of within
+// a moment (a scanner's) is published.
+TEST_F(FileOps, AHiddenTargetIsRefusedAndAHeldOneIsInUseUntilLetGo) {
+    Write(P(L"new"), "new");
+    Write(P(L"hidden"), "old");
+    SKIP_UNLESS_DONE(MakeHidden(P(L"hidden")));
+    EXPECT_FALSE(Publish(P(L"new"), P(L"hidden"), true));
+    EXPECT_EQ(LastError(), kAccessDeniedHere);
+    EXPECT_FALSE(InUse(P(L"hidden")));
+    EXPECT_EQ(Read(P(L"hidden")), "old");
+    Write(P(L"held"), "old");
+    {
+        ExclusiveHold hold(P(L"held"));
+        ASSERT_TRUE(hold.held());
+        if (Publish(P(L"new"), P(L"held"), true)) GTEST_SKIP() << "this system replaces a file another process holds";
+        EXPECT_TRUE(InUse(P(L"held")));
+    }
+    EXPECT_EQ(Read(P(L"held")), "old");
+    {
+        ExclusiveHold moment(P(L"held"), 150);
+        ASSERT_TRUE(moment.held());
+        EXPECT_TRUE(Publish(P(L"new"), P(L"held"), true)) << "error " << LastError();
+    }
+    EXPECT_EQ(Read(P(L"held")), "new");
+}
+
+TEST_F(FileOps, MakeWritableAndFlushFileKeepTheData) {
+    Write(P(L"ro"), "data");
+    MakeReadOnly(P(L"ro"));
+    EXPECT_TRUE(MakeWritable(P(L"ro")));
+    EXPECT_TRUE(MakeWritable(P(L"ro")));
+    EXPECT_TRUE(FlushFile(P(L"ro")));
+    EXPECT_EQ(Read(P(L"ro")), "data");
+    EXPECT_TRUE(DeleteFile(P(L"ro"))) << "still read-only";
+    EXPECT_FALSE(MakeWritable(P(L"missing")));
+    EXPECT_FALSE(FlushFile(P(L"missing")));
+}
+
+// A desktop deep enough that its names pass MAX_PATH: the copy, its
+// preparation and its publishing all reach them.
+TEST_F(FileOps, AFileIsCopiedAndPublishedPastMaxPath) {
+    const std::wstring folder = P(std::wstring(120, L'a')), desktop = Join(folder, std::wstring(120, L'b'));
+    MakeDir(folder);
+    MakeDir(desktop);
+    const std::wstring target = Join(desktop, L"Orvo Tool.lnk"), temporary = target + L".setup-new";
+    ASSERT_GT(target.size(), 260u);
+    Write(P(L"src"), "new");
+    Write(target, "old");
+    ASSERT_TRUE(CopyFileW(P(L"src"), temporary, true));
+    EXPECT_TRUE(MakeWritable(temporary));
+    EXPECT_TRUE(FlushFile(temporary));
+    EXPECT_TRUE(Publish(temporary, target, true)) << "error " << LastError();
+    EXPECT_EQ(Read(target), "new");
+    EXPECT_FALSE(Exists(temporary));
+}
+
+// One run at a time: the lock is held until let go, taken from a holder that
+// died without letting go, and refused with the system's reason when it
+// cannot be had.
+TEST(InstallationLock, IsTakenFromAHolderThatDiedAndRefusedWithTheSystemsReason) {
+    LockPlace place;
+    ASSERT_EQ(process::LockInstallation(), 0u);
+    EXPECT_FALSE(place.FreeElsewhere());
+    process::UnlockInstallation();
+    EXPECT_TRUE(place.FreeElsewhere());
+    SKIP_UNLESS_DONE(place.HolderDies());
+    EXPECT_EQ(process::LockInstallation(), 0u);
+    EXPECT_FALSE(place.FreeElsewhere()) << "an abandoned lock is taken, and held";
+    process::UnlockInstallation();
+    const std::uint32_t refused = place.Block();
+    EXPECT_EQ(process::LockInstallation(), refused);
+    place.Unblock();
+    EXPECT_EQ(process::LockInstallation(), 0u);
+    process::UnlockInstallation();
 }
 
 TEST_F(FileOps, RecordFileReportsEachStepsErrorCode) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest-spi.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -105,6 +106,7 @@ public:
         report = r;
         throw Exception(L"incomplete");
     }
+    void ReportNoLock(std::uint32_t) override { Note("report-no-lock"); }
     void ShowCompletion() override { Note("show-completion"); }
     void Terminate() override { Note("terminate"); }
     std::wstring DesktopPath(const std::wstring& name) override {
@@ -355,6 +357,55 @@ TEST_F(Installation, ALanguageFileErrorStopsBeforeAnythingIsCreated) {
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(Errors(), "unit_tests\nRead beyond end of file.\n[OK]\n");
     EXPECT_FALSE(Exists(box_.C("Orvo_Tool")));
+}
+
+// The lock cannot be had (drive C:'s folder cannot be opened for it, though
+// folders could be made in it): nothing is made, and the box says why in the
+// installation's language.
+TEST_F(Installation, WithoutTheLockNothingChangesAndTheBoxSaysWhy) {
+    WriteDistribution(2);
+    ::chmod(box_.C("").c_str(), 0333);
+    const int exit = RunUnprivileged([&] { return ::Setup(); });
+    ::chmod(box_.C("").c_str(), 0755);
+    EXPECT_EQ(exit, 1);
+    EXPECT_EQ(Errors(), "unit_tests\nMöglicherweise läuft bereits ein anderes Setup; es wurde nichts geändert.\n"
+                        "Permission denied.\n[OK]\n");
+    EXPECT_FALSE(Exists(box_.C("Orvo_Tool")));
+    EXPECT_FALSE(Exists(box_.Desktop("Orvo Tool.lnk")));
+}
+
+// Two runs at once, each from a distribution of its own: one installs, the
+// other waits and upgrades, and every file it leaves is its own, so no file
+// of the first run was written after the second began.
+TEST_F(Installation, TwoRunsAtOnceRunOneAfterTheOther) {
+    WriteDistribution(1);
+    WriteFile(box_.Dist("Orvo Tool.exe"), std::string(32 << 20, 'a'));
+    const std::string other = box_.Dist("") + "../other/";
+    MakeDirs(other + "Data");
+    for (const std::string& file : DistributionFiles())
+        WriteFile(other + file, file == "dLangv.dat" ? ReadFile(box_.Dist(file)) : "other " + ReadFile(box_.Dist(file)));
+    std::fflush(nullptr);
+    pid_t runs[2];
+    for (int i = 0; i < 2; ++i)
+        if ((runs[i] = ::fork()) == 0) {
+            if (i == 1 && ::chdir(other.c_str()) != 0) ::_exit(1);
+            ::_exit(::Setup() != 0 ? 1 : upgrade ? 3 : 2);
+        }
+    int upgraded = -1, outcomes = 0;
+    for (int i = 0; i < 2; ++i) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(runs[i], &status, 0), runs[i]);
+        ASSERT_TRUE(WIFEXITED(status));
+        outcomes += WEXITSTATUS(status);
+        if (WEXITSTATUS(status) == 3) upgraded = i;
+    }
+    ASSERT_EQ(outcomes, 2 + 3) << "one installation and one upgrade";
+    const std::string from = upgraded ? other : box_.Dist(""), first = upgraded ? box_.Dist("") : other;
+    for (const auto& [installed, source] : InstalledFiles()) {
+        const bool kept = source == "Data/Power.txt" || source == "Data/PowerEN.txt";
+        EXPECT_TRUE(ReadFile(box_.C(installed)) == ReadFile((kept ? first : from) + source)) << installed;
+    }
+    EXPECT_EQ(ReadFile(box_.Desktop("Orvo Tool.lnk")), ReadFile(from + "Orvo Tool.lnk"));
 }
 
 // Each desktop-setting failure ends the run at the first desktop path: the

@@ -14,6 +14,7 @@
 
 #include "app/PlanRunner.h"
 #include "platform/fileops.h"
+#include "platform/posix/copy_bytes.h"
 #include "platform/posix/paths.h"
 #include "tests/unit/test_support.h"
 
@@ -29,6 +30,7 @@ struct NoSequence final : SequenceSteps {
     void DetectOutcome() override {}
     void ClickRegister() override {}
     void ReportIncomplete(const FailureReport&) override {}
+    void ReportNoLock(std::uint32_t) override {}
     void ShowCompletion() override {}
     void Terminate() override {}
     std::wstring DesktopPath(const std::wstring& name) override { return name; }
@@ -149,6 +151,34 @@ TEST_F(PosixFileOps, ASymlinkedFolderOfTheTreesIsRefused) {
         ::setenv("WINEPREFIX", saved.c_str(), 1);
     else
         ::unsetenv("WINEPREFIX");
+}
+
+// Both ways the copy reads, the kernel's copy (a file) and plain reads (a
+// pipe, which the kernel's copy refuses), stop at the end of data short of
+// the size: the copy fails as a read fault, and a whole one succeeds.
+TEST_F(PosixFileOps, TheCopyLoopFailsAtAnEarlyEndOfData) {
+    const std::string hundred(100, 's');
+    WriteFile(P("short"), hundred);
+    for (const bool pipe : {false, true}) {
+        int fds[2] = {-1, -1};
+        ASSERT_EQ(pipe ? ::pipe(fds) : 0, 0);
+        if (pipe) {
+            ASSERT_EQ(::write(fds[1], hundred.data(), hundred.size()), 100);
+            ::close(fds[1]);
+        }
+        const int from = pipe ? fds[0] : ::open(P("short").c_str(), O_RDONLY);
+        const int to = ::open(P("copy").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        errno = 0;
+        EXPECT_FALSE(posixport::CopyBytes(from, to, 200)) << (pipe ? "pipe" : "file");
+        EXPECT_TRUE(fileops::IsReadFault(static_cast<std::uint32_t>(errno))) << (pipe ? "pipe" : "file");
+        ::close(from);
+        ::close(to);
+    }
+    const int from = ::open(P("short").c_str(), O_RDONLY), to = ::open(P("copy").c_str(), O_WRONLY | O_TRUNC);
+    EXPECT_TRUE(posixport::CopyBytes(from, to, 100));
+    ::close(from);
+    ::close(to);
+    EXPECT_EQ(ReadFile(P("copy")), hundred);
 }
 
 TEST(PathMapping, DriveCIsTheWinePrefixAndBackslashesAreSeparators) {

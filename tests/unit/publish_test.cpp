@@ -53,25 +53,37 @@ public:
         report = r;
         throw Exception(L"incomplete");
     }
+    void ReportNoLock(std::uint32_t error) override {
+        EXPECT_FALSE(files_.locked) << "the lock's error box shown while the lock is held";
+        noLock = error;
+        throw Exception(L"no lock");
+    }
     void ShowCompletion() override { EXPECT_FALSE(files_.locked) << "the completion box shown while the lock is held"; }
     void Terminate() override {}
     std::wstring DesktopPath(const std::wstring& name) override { return kDesktop + name; }
     int Language() const override { return kLanguage; }
     FailureReport report;
+    std::uint32_t noLock = 0;
 
 private:
     PlanRunner& runner_;
     DocumentedFiles& files_;
 };
 
-FailureReport Install(DocumentedFiles& files) {
+FailureReport Install(DocumentedFiles& files, std::uint32_t* noLock = nullptr) {
     PlanRunner runner(files);
     ModelSequence sequence(runner, files);
+    const int unlocked = files.unlockedCalls;
     try {
         runner.Install(InstallPlan(), sequence);
     } catch (const Exception&) {
+    } catch (const testing_support::Crash&) {
+        EXPECT_EQ(files.unlockedCalls, unlocked) << "the disk changed without the lock";
+        throw;
     }
     EXPECT_FALSE(files.locked) << "the lock outlives the run";
+    EXPECT_EQ(files.unlockedCalls, unlocked) << "the disk changed without the lock";
+    if (noLock) *noLock = sequence.noLock;
     return sequence.report;
 }
 
@@ -130,9 +142,22 @@ std::string Unfinished(const DocumentedFiles& before, const DocumentedFiles& aft
     return "";
 }
 
-// Every point at which a run can die, killed (the cache survives) or by a
-// power cut (only what was flushed and the journal survive), for the four
-// ways a run meets drive C:. Sources come from a read-only, downloaded medium.
+// A machine after a crash must hold each target's old file or its new one,
+// and a rerun must finish the installation.
+std::string Verdict(const DocumentedFiles& start, DocumentedFiles after) {
+    const std::string damage = Damage(start, after);
+    if (!damage.empty()) return damage;
+    after.journal.clear();
+    DocumentedFiles rerun = after;
+    const std::string unfinished = Unfinished(after, rerun, Install(rerun));
+    return unfinished.empty() ? "" : "rerun: " + unfinished;
+}
+
+// Every point at which a run can die, or after it ended: killed (the cache
+// survives), or by a power cut (only what was flushed survives, and any
+// change to a name may be undone: none, all, or each one alone), for the
+// four ways a run meets drive C:. Sources come from a read-only, downloaded
+// medium.
 TEST(CrashModel, NoCrashPointCostsAFileAndARerunCompletes) {
     const std::wstring dbzPower = L"C:\\Orvo_Tool Data\\DBZ\\Power.txt", programPowerEn = L"C:\\Orvo_Tool Data\\Program\\PowerEN.txt";
     const struct {
@@ -163,22 +188,31 @@ TEST(CrashModel, NoCrashPointCostsAFileAndARerunCompletes) {
         const FailureReport clean = Install(whole);
         ASSERT_EQ(clean.failures, 0) << kind.what;
         if (!kind.keptWrittenMeanwhile.empty()) EXPECT_EQ(whole.files.at(kind.keptWrittenMeanwhile).data, "user's own");
-        for (const bool powerCut : {false, true}) {
-            for (int point = 1; point <= whole.calls; ++point) {
-                DocumentedFiles crashed = start;
-                crashed.crashAt = point;
+        for (int point = 1; point <= whole.calls + 1; ++point) {
+            DocumentedFiles crashed = start;
+            crashed.crashAt = point;
+            if (point <= whole.calls)
                 EXPECT_THROW(Install(crashed), Crash);
-                if (powerCut) crashed.PowerCut();
-                crashed.crashAt = 0;
-                crashed.writtenWhileCopyingTo.clear();
-                const std::string damage = Damage(start, crashed);
-                DocumentedFiles rerun = crashed;
-                const std::string unfinished = Unfinished(crashed, rerun, Install(rerun));
-                if (damage.empty() && unfinished.empty()) continue;
-                ADD_FAILURE() << kind.what << ", " << (powerCut ? "power cut" : "killed") << " in call " << point
-                              << " of " << whole.calls << ": " << (damage.empty() ? "rerun: " + unfinished : damage);
-                break;
+            else
+                Install(crashed);
+            crashed.crashAt = 0;
+            crashed.writtenWhileCopyingTo.clear();
+            std::string why = point <= whole.calls ? Verdict(start, crashed) : "";
+            if (!why.empty()) why = "killed: " + why;
+            const std::size_t changes = crashed.journal.size();
+            for (std::size_t undone = 0; why.empty() && undone < changes + 2; ++undone) {
+                DocumentedFiles cut = crashed;  // 0 undoes nothing, 1 every change, 2.. the change undone - 2
+                cut.PowerCut([&](std::size_t i) { return undone == 1 || i + 2 == undone; });
+                why = Verdict(start, cut);
+                if (!why.empty())
+                    why = "power cut undoing " +
+                          (undone < 2 ? std::string(undone ? "every change" : "no change")
+                                      : "change " + std::to_string(undone - 2) + " of " + std::to_string(changes)) +
+                          ": " + why;
             }
+            if (why.empty()) continue;
+            ADD_FAILURE() << kind.what << ", crash in call " << point << " of " << whole.calls << ", " << why;
+            break;
         }
     }
 }
@@ -208,6 +242,12 @@ TEST(CrashModel, AFailedFileBlamesItsSideAndLeavesTheOldFile) {
         {"a PDF open in a viewer that shares everything", false,
          [](DocumentedFiles& f) { f.files[L"C:\\Orvo_Tool Data\\Dokum\\Power Seznam.pdf"].heldOpen = true; }, 1,
          L"C:\\Orvo_Tool Data\\Dokum\\Power Seznam.pdf", L"", fileops::kErrorSharingViolation},
+        {"a hidden data PDF, open in a viewer too, and a hidden desktop PDF", false,
+         [](DocumentedFiles& f) {
+             for (const wchar_t* pdf : {L"C:\\Orvo_Tool Data\\Dokum\\Q KV seznam.pdf", L"D:\\Desktop\\Orvo Tool EN.pdf"})
+                 f.files[pdf].hidden = f.files[pdf].heldOpen = true;
+         },
+         2, L"C:\\Orvo_Tool Data\\Dokum\\Q KV seznam.pdf", L"", fileops::kErrorAccessDenied},
         {"a byte-range lock on a source", false, [](DocumentedFiles& f) { f.files[L"Data\\QKV.txt"].rangeLocked = true; },
          1, qkv, L"Data\\QKV.txt", fileops::kErrorLockViolation},
         {"a full disk", false, [](DocumentedFiles& f) { f.diskFull = true; }, 29, L"C:\\Orvo_Tool\\Kesmark.pdf", L"",
@@ -234,6 +274,34 @@ TEST(CrashModel, AFailedFileBlamesItsSideAndLeavesTheOldFile) {
         }
         files.LetGo();
     }
+}
+
+// A run that cannot take the lock changes nothing and says why; a program
+// folder that cannot be made, for want of the user's SID, is the reason its
+// files give.
+TEST(CrashModel, ARefusedLockChangesNothingAndARefusedProgramFolderGivesItsReason) {
+    constexpr std::uint32_t kInvalidHandle = 6, kNoneMapped = 1332;
+    DocumentedFiles files;
+    files.folders.insert(kDesktop);
+    PutSources(files, "new", false);
+    files.Put(kDesktop + L"\\Orvo Tool 4_3.exe", "older copy");
+    const DocumentedFiles before = files;
+    files.lockRefused = kInvalidHandle;
+    std::uint32_t noLock = 0;
+    EXPECT_EQ(Install(files, &noLock).failures, 0);
+    EXPECT_EQ(noLock, kInvalidHandle);
+    EXPECT_EQ(files.calls, 0);
+    EXPECT_EQ(files.folders, before.folders);
+    EXPECT_EQ(files.files.size(), before.files.size());
+
+    files.lockRefused = 0;
+    files.programFolderRefused = kNoneMapped;
+    const FailureReport report = Install(files, &noLock);
+    EXPECT_EQ(noLock, 0u);
+    EXPECT_EQ(report.failures, 8);  // four PDFs, the language file, the list and the two programs
+    EXPECT_EQ(report.firstTarget, L"C:\\Orvo_Tool\\Kesmark.pdf");
+    EXPECT_EQ(report.failedSource, L"");
+    EXPECT_EQ(report.firstError, kNoneMapped);
 }
 
 // The program folder gets its own access list when a run creates it, and
