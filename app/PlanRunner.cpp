@@ -27,13 +27,17 @@ public:
     }
     bool InUse(const std::wstring& path) override { return fileops::InUse(path); }
     bool IsReadFault(std::uint32_t error) override { return fileops::IsReadFault(error); }
+    fileops::FolderHold HoldFolder(const std::wstring& path) override { return fileops::HoldFolder(path); }
+    bool HeldFolderIsPlain(const std::wstring& path) override { return fileops::HeldFolderIsPlain(path); }
+    void ReleaseFolders() override { fileops::ReleaseFolders(); }
     std::uint32_t LockInstallation() override { return process::LockInstallation(); }
     void UnlockInstallation() override { process::UnlockInstallation(); }
     std::uint32_t LastError() override { return fileops::LastError(); }
 };
 
 // Taken once, held until Release or the end of its scope, an error's too;
-// never taken again after it was let go.
+// never taken again after it was let go. So are the folders of the trees,
+// held as they are ensured: nothing is written after the first box.
 class InstallationLock {
 public:
     explicit InstallationLock(FileSystem& files) : files_(&files) {}
@@ -47,7 +51,10 @@ public:
         return error;
     }
     void Release() {
-        if (state_ == State::Held) files_->UnlockInstallation();
+        if (state_ == State::Held) {
+            files_->ReleaseFolders();
+            files_->UnlockInstallation();
+        }
         state_ = State::Done;
     }
 
@@ -56,6 +63,8 @@ private:
     FileSystem* files_;
     State state_ = State::NotYet;
 };
+
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
 
 // No run may wait on another's box.
 bool ShowsABox(Op op) { return op == Op::ConfirmComplete || op == Op::ShowCompletion; }
@@ -83,6 +92,7 @@ void PlanRunner::Reset() {
     copies_ = missingSources_ = 0;
     programFolder_.clear();
     programFolderError_ = 0;
+    folders_.clear();
 }
 
 FailureReport PlanRunner::Report() const {
@@ -112,14 +122,11 @@ void PlanRunner::Install(const Plan& plan, SequenceSteps& sequence) {
 void PlanRunner::RunStep(const Step& step, SequenceSteps& sequence) {
     switch (step.op) {
     case Op::ReadLanguage: sequence.ReadLanguage(); break;
-    case Op::EnsureFolder:
-        if (!files_->DirectoryExists(step.target)) files_->CreateDir(step.target);
-        break;
-    case Op::EnsureProgramFolder:  // a folder that is there keeps its access list
-        if (!files_->DirectoryExists(step.target)) MakeProgramFolder(step.target);
-        break;
+    case Op::EnsureFolder: Ensure(step.target, false); break;
+    case Op::EnsureProgramFolder: Ensure(step.target, true); break;
     case Op::Copy: Copy(step.source, step.target); break;
     case Op::CopyKept:  // a killed run's leftover goes even where the list is kept
+        if (Refused(step.target)) break;
         if (files_->FileExists(step.target))
             Discard(TemporaryName(step.target));
         else
@@ -139,6 +146,47 @@ void PlanRunner::RunStep(const Step& step, SequenceSteps& sequence) {
         if (const wchar_t* pdf = LanguagePdf(sequence.Language())) Copy(pdf, sequence.DesktopPath(std::wstring(L"\\") + pdf));
         break;
     }
+}
+
+// A folder that is there keeps its access list. A folder of the trees that
+// is a link leads out of them, and so does every folder below it: none is
+// made there, and whatever is meant for them fails, with the one code.
+void PlanRunner::Ensure(const std::wstring& folder, bool program) {
+    if (const std::uint32_t code = RefusedWith(FolderOf(folder))) return folders_.push_back({folder, code});
+    if (!files_->DirectoryExists(folder)) {
+        if (program)
+            MakeProgramFolder(folder);
+        else
+            files_->CreateDir(folder);
+    }
+    switch (files_->HoldFolder(folder)) {
+    case fileops::FolderHold::Held: folders_.push_back({folder, 0}); break;
+    case fileops::FolderHold::Refused:
+        folders_.push_back({folder, files_->LastError()});
+        if (programFolder_ == folder) programFolder_.clear();  // the link is the reason
+        break;
+    case fileops::FolderHold::NotThere: break;
+    }
+}
+
+bool PlanRunner::Refused(const std::wstring& target) {
+    const std::uint32_t code = RefusedWith(FolderOf(target));
+    if (code) Count(false, std::wstring(), target, code);
+    return code != 0;
+}
+
+// An empty folder can be made a reparse point by anyone who may change its
+// attributes, held or not, and one with entries can be emptied: each is
+// checked again before the first name in it is used. From then on it holds a
+// name of this run's.
+std::uint32_t PlanRunner::RefusedWith(const std::wstring& folder) {
+    for (Folder& f : folders_) {
+        if (f.path.empty() || f.path != folder) continue;
+        if (!f.refusedWith && !files_->HeldFolderIsPlain(folder)) f.refusedWith = files_->LastError();
+        if (!f.refusedWith) f.path.clear();
+        return f.refusedWith;
+    }
+    return 0;
 }
 
 // A program folder not made for its own reason (the user's SID unreadable,
@@ -162,9 +210,10 @@ void PlanRunner::MakeProgramFolder(const std::wstring& folder) {
 // zone mark can; a mark that stays fails nothing. A kept file is published
 // only where its name is still free.
 void PlanRunner::Copy(const std::wstring& source, const std::wstring& target, bool replace) {
+    ++copies_;
+    if (Refused(target)) return;
     const std::wstring temporary = TemporaryName(target);
     Discard(temporary);
-    ++copies_;
     if (!files_->CopyToNew(source, temporary)) return CopyFailed(source, target, files_->LastError());
     files_->MakeWritable(temporary);
     files_->DropZoneMark(temporary);
@@ -202,6 +251,7 @@ void PlanRunner::Discard(const std::wstring& temporary) {
 // that another process holds open with delete sharing stays listed until it
 // lets go, although the deletion succeeded.
 void PlanRunner::Remove(const std::wstring& target) {
+    if (Refused(target)) return;
     const bool deleted = files_->RemoveFile(target);
     const std::uint32_t error = deleted ? 0 : files_->LastError();
     Count(deleted || (!files_->FileExists(target) && !files_->DirectoryExists(target)), std::wstring(), target,

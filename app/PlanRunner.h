@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/InstallPlan.h"
+#include "platform/fileops.h"
 
 // The files a run could not install, as the incomplete-installation message tells them.
 struct FailureReport {
@@ -34,6 +36,9 @@ public:
     virtual bool Publish(const std::wstring& from, const std::wstring& to, bool replace) = 0;
     virtual bool InUse(const std::wstring& path) = 0;
     virtual bool IsReadFault(std::uint32_t error) = 0;
+    virtual fileops::FolderHold HoldFolder(const std::wstring& path) = 0;
+    virtual bool HeldFolderIsPlain(const std::wstring& path) = 0;
+    virtual void ReleaseFolders() = 0;
     // 0 once the machine's installation lock is held, else the system's code.
     virtual std::uint32_t LockInstallation() = 0;
     virtual void UnlockInstallation() = 0;
@@ -90,7 +95,16 @@ public:
     FailureReport Report() const;
 
 private:
+    // A folder of the trees that is refused, or held and not yet checked again.
+    struct Folder {
+        std::wstring path;
+        std::uint32_t refusedWith;  // 0 while held
+    };
+
     void RunStep(const Step& step, SequenceSteps& sequence);
+    void Ensure(const std::wstring& folder, bool program);
+    bool Refused(const std::wstring& target);
+    std::uint32_t RefusedWith(const std::wstring& folder);
     void MakeProgramFolder(const std::wstring& folder);
     void Copy(const std::wstring& source, const std::wstring& target, bool replace = true);
     void CopyFailed(const std::wstring& source, const std::wstring& target, std::uint32_t error);
@@ -105,4 +119,5 @@ private:
     int missingSources_ = 0;
     std::wstring programFolder_;           // could not be made for its own reason
     std::uint32_t programFolderError_ = 0;  // that reason
+    std::vector<Folder> folders_;
 };

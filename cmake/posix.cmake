@@ -9,6 +9,7 @@ endif()
 
 add_library(setup_platform STATIC
     platform/posix/fileops.cpp
+    platform/posix/folders.cpp
     platform/posix/paths.cpp
     platform/posix/process.cpp
     platform/posix/shellfolders.cpp

@@ -8,6 +8,7 @@ add_link_options(-Wl,--gc-sections -Wl,--no-insert-timestamp)
 
 add_library(setup_platform STATIC
     platform/win32/fileops.cpp
+    platform/win32/folders.cpp
     platform/win32/process.cpp
     platform/win32/security.cpp
     platform/win32/shellfolders.cpp
@@ -104,7 +105,7 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DI
 setup_test_program(setup-check tools/setup_check/main.cpp "")
 target_sources(setup-check PRIVATE tools/setup_check/boxes.cpp tools/setup_check/contract.cpp
     tools/setup_check/desktop_save.cpp tools/setup_check/desktop_value.cpp tools/setup_check/facts.cpp
-    tools/setup_check/files.cpp tools/setup_check/leftovers.cpp tools/setup_check/outcome.cpp
+    tools/setup_check/files.cpp tools/setup_check/leftovers.cpp tools/setup_check/link_scenarios.cpp tools/setup_check/outcome.cpp
     tools/setup_check/plan.cpp tools/setup_check/program_scenarios.cpp tools/setup_check/reading.cpp
     tools/setup_check/scenarios.cpp tools/setup_check/shortcuts.cpp tools/setup_check/texts.cpp tools/setup_check/system_facts.cpp
     tools/setup_check/kit.rc)

@@ -10,11 +10,14 @@
 #include <unistd.h>
 
 #include "platform/posix/copy_bytes.h"
+#include "platform/posix/folders.h"
 #include "platform/posix/paths.h"
 
 namespace fileops {
 namespace {
 
+using posixport::At;
+using posixport::Locate;
 using posixport::NativePath;
 using posixport::WinError;
 
@@ -68,18 +71,19 @@ std::string FolderOf(const std::string& path) {
 }
 
 // A rename is on the disk once its folder is.
-bool FlushFolderOf(const std::string& path) {
-    Fd folder(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+bool FlushFolderOf(const At& at) {
+    if (at.folder != AT_FDCWD) return ::fsync(at.folder) == 0;
+    Fd folder(::open(FolderOf(at.name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return folder && ::fsync(folder.get()) == 0;
 }
 
 // rename that never replaces: renameat2 where the file system has it, else a
 // hard link, which fails on an existing name, and the old name's removal.
-bool RenameNoReplace(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+bool RenameNoReplace(const At& from, const At& to) {
+    if (::renameat2(from.folder, from.name.c_str(), to.folder, to.name.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) return false;
-    if (::link(from.c_str(), to.c_str()) != 0) return false;
-    ::unlink(from.c_str());
+    if (::linkat(from.folder, from.name.c_str(), to.folder, to.name.c_str(), 0) != 0) return false;
+    ::unlinkat(from.folder, from.name.c_str(), 0);
     return true;
 }
 
@@ -145,37 +149,43 @@ bool DirectoryExists(const std::wstring& path) {
     return S_ISDIR(st.st_mode);
 }
 
-bool CreateDir(const std::wstring& path) { return ::mkdir(NativePath(path).c_str(), 0777) == 0; }
+bool CreateDir(const std::wstring& path) {
+    const At at = Locate(NativePath(path));
+    return ::mkdirat(at.folder, at.name.c_str(), 0777) == 0;
+}
 
 // mkdir's mode passes through the umask; chmod's does not.
 bool CreateProgramDir(const std::wstring& path) {
-    const std::string p = NativePath(path);
-    return ::mkdir(p.c_str(), 0755) == 0 && ::chmod(p.c_str(), 0755) == 0;
+    const At at = Locate(NativePath(path));
+    return ::mkdirat(at.folder, at.name.c_str(), 0755) == 0 && ::fchmodat(at.folder, at.name.c_str(), 0755, 0) == 0;
 }
 
 // unlink removes files and links to directories alike and refuses a
 // directory; a read-only file is refused as Windows refuses it.
 bool DeleteFile(const std::wstring& path) {
-    const std::string p = NativePath(path);
+    const At at = Locate(NativePath(path));
     struct stat st;
-    if (::lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && IsReadOnly(st)) return Fail(EACCES);
-    return ::unlink(p.c_str()) == 0;
+    if (::fstatat(at.folder, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && IsReadOnly(st))
+        return Fail(EACCES);
+    return ::unlinkat(at.folder, at.name.c_str(), 0) == 0;
 }
 
+// A source that is a link is refused, as on Windows.
 bool CopyFileW(const std::wstring& source, const std::wstring& target, bool failIfExists) {
-    const std::string from = NativePath(source), to = NativePath(target);
-    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    const std::string from = NativePath(source);
+    const At to = Locate(NativePath(target));
+    Fd in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct stat src;
     if (!in || ::fstat(in.get(), &src) != 0) return false;
     if (!S_ISREG(src.st_mode)) return Fail(EACCES);
     struct stat dst;
-    if (::stat(to.c_str(), &dst) == 0) {
+    if (::fstatat(to.folder, to.name.c_str(), &dst, 0) == 0) {
         if (failIfExists) return Fail(EEXIST);
         if (S_ISDIR(dst.st_mode) || IsReadOnly(dst)) return Fail(EACCES);
         if (SameFile(src, dst)) return Fail(EBUSY);  // truncating would lose the source
     }
     const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (failIfExists ? O_EXCL : 0);
-    Fd out(::open(to.c_str(), flags, 0600));
+    Fd out(::openat(to.folder, to.name.c_str(), flags, 0600));
     if (!out) return false;
     if (!posixport::CopyBytes(in.get(), out.get(), src.st_size)) return false;
     const struct timespec times[2] = {src.st_atim, src.st_mtim};
@@ -185,18 +195,21 @@ bool CopyFileW(const std::wstring& source, const std::wstring& target, bool fail
 }
 
 bool FlushFile(const std::wstring& path) {
-    Fd file(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC));
+    const At at = Locate(NativePath(path));
+    Fd file(::openat(at.folder, at.name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     return file && ::fsync(file.get()) == 0;
 }
 
 // rename would replace a file without write permission and a folder's empty
 // name; Windows refuses both, and so does this.
 bool Publish(const std::wstring& from, const std::wstring& to, bool replace) {
-    const std::string source = NativePath(from), target = NativePath(to);
+    const At source = Locate(NativePath(from)), target = Locate(NativePath(to));
     struct stat st;
-    if (replace && ::lstat(target.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && IsReadOnly(st))))
+    if (replace && ::fstatat(target.folder, target.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && IsReadOnly(st))))
         return Fail(EACCES);
-    const bool renamed = replace ? ::rename(source.c_str(), target.c_str()) == 0 : RenameNoReplace(source, target);
+    const bool renamed = replace ? ::renameat(source.folder, source.name.c_str(), target.folder, target.name.c_str()) == 0
+                                 : RenameNoReplace(source, target);
     return renamed && FlushFolderOf(target);
 }
 
@@ -205,16 +218,18 @@ bool InUse(const std::wstring&) { return false; }
 
 bool IsReadFault(std::uint32_t code) { return code == ENODATA; }
 
+// A link is refused as the copy refuses it.
 bool OpensForReading(const std::wstring& path) {
-    return Fd(::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC)).get() >= 0;
+    return Fd(::open(NativePath(path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)).get() >= 0;
 }
 
+// A link has no write bit of its own, and what it leads to stays as it was.
 bool MakeWritable(const std::wstring& path) {
-    const std::string p = NativePath(path);
+    const At at = Locate(NativePath(path));
     struct stat st;
-    if (::stat(p.c_str(), &st) != 0) return false;
-    if (!IsReadOnly(st)) return true;
-    return ::chmod(p.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+    if (::fstatat(at.folder, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    if (S_ISLNK(st.st_mode) || !IsReadOnly(st)) return true;
+    return ::fchmodat(at.folder, at.name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0) == 0;
 }
 
 // POSIX file systems keep no zone streams.

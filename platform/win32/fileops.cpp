@@ -1,5 +1,6 @@
 #include "platform/fileops.h"
 
+#include "platform/win32/folders.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/security.h"
 
@@ -46,6 +47,25 @@ std::wstring LongForm(const std::wstring& path) {
 bool Failed(DWORD error) {
     ::SetLastError(error);
     return false;
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The name itself: a link, not what it leads to.
+win32::UniqueFile OpenName(const std::wstring& path, DWORD access) {
+    return win32::UniqueFile(::CreateFileW(LongForm(path).c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+// Closes the handle first, so that the code outlives it.
+bool Refused(win32::UniqueFile& file, DWORD error) {
+    file.reset();
+    return Failed(error);
+}
+
+bool IsLink(const std::wstring& path) {
+    const DWORD attrs = ::GetFileAttributesW(path.c_str());
+    return attrs != INVALID_FILE_ATTRIBUTES && IsReparsePoint(attrs);
 }
 
 }  // namespace
@@ -98,26 +118,39 @@ bool CreateProgramDir(const std::wstring& path) {
     return ::CreateDirectoryW(path.c_str(), &attributes) != FALSE;
 }
 
+// Deleted through the handle of the name itself, and only where the name
+// says it is. A plain folder opened so is never removed.
 bool DeleteFile(const std::wstring& path) {
-    const std::wstring name = LongForm(path);
-    if (::DeleteFileW(name.c_str()) != FALSE) return true;
-    const DWORD error = ::GetLastError();
-    const DWORD attrs = ::GetFileAttributesW(name.c_str());
-    if (attrs != INVALID_FILE_ATTRIBUTES && IsReparsePoint(attrs) && IsDirectory(attrs))
-        return ::RemoveDirectoryW(name.c_str()) != FALSE;
-    return Failed(error);
+    win32::UniqueFile file = OpenName(path, DELETE | FILE_READ_ATTRIBUTES);
+    const DWORD attrs = file ? win32::AttributesOf(file.get()) : INVALID_FILE_ATTRIBUTES;
+    if (attrs == INVALID_FILE_ATTRIBUTES) return false;
+    if (IsDirectory(attrs) && !IsReparsePoint(attrs)) return Refused(file, ERROR_ACCESS_DENIED);
+    if (!win32::InPlace(file.get(), path)) return Refused(file, kErrorReparsePointEncountered);
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    if (::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE)
+        return true;
+    return Refused(file, ::GetLastError());
 }
 
+// Microsoft documents COPY_FILE_COPY_SYMLINK with COPY_FILE_FAIL_IF_EXISTS
+// to fail on any link at the target; the flag would copy a source that is a
+// link as a link, so such a source is refused.
 bool CopyFileW(const std::wstring& source, const std::wstring& target, bool failIfExists) {
-    return ::CopyFileW(source.c_str(), LongForm(target).c_str(), failIfExists ? TRUE : FALSE) != FALSE;
+    if (IsLink(source)) return Failed(kErrorReparsePointEncountered);
+    const DWORD flags = COPY_FILE_COPY_SYMLINK | (failIfExists ? COPY_FILE_FAIL_IF_EXISTS : 0);
+    return ::CopyFileExW(source.c_str(), LongForm(target).c_str(), nullptr, nullptr, nullptr, flags) != FALSE;
 }
 
 // A scanner or an indexer may open the fresh file meanwhile: all sharing.
+// The last call before the file is published, so its handle is checked to
+// be where the name says: a link planted on the way would have the rename
+// replace a file elsewhere.
 bool FlushFile(const std::wstring& path) {
     win32::UniqueFile file(::CreateFileW(LongForm(path).c_str(), GENERIC_WRITE,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
+    if (!win32::InPlace(file.get(), path)) return Refused(file, kErrorReparsePointEncountered);
     if (::FlushFileBuffers(file.get()) != FALSE) return true;
     const DWORD error = ::GetLastError();
     file.reset();
@@ -130,6 +163,7 @@ bool FlushFile(const std::wstring& path) {
 // again a few times before it counts. MOVEFILE_WRITE_THROUGH is documented
 // only for a move done as a copy and a delete, which a rename within one
 // folder never is: nothing documented makes the rename itself durable.
+// FlushFile, the call before, has checked where the temporary file is.
 bool Publish(const std::wstring& from, const std::wstring& to, bool replace) {
     const std::wstring source = LongForm(from), target = LongForm(to);
     const DWORD attrs = ::GetFileAttributesW(target.c_str());
@@ -150,7 +184,8 @@ bool Publish(const std::wstring& from, const std::wstring& to, bool replace) {
 // program (its image is mapped), makes this open fail with a sharing
 // violation; where it opens, the file's own rights allow the replace, so an
 // open handle refused it. A file the user may not change fails with access
-// denied: not in use.
+// denied: not in use. Opens and closes, changing nothing: no check of where
+// the file is.
 bool InUse(const std::wstring& path) {
     const std::wstring name = LongForm(path);
     const DWORD attrs = ::GetFileAttributesW(name.c_str());
@@ -173,22 +208,35 @@ bool IsReadFault(std::uint32_t code) {
     }
 }
 
-// The sharing CopyFileW asks for its source: another writer stops it.
+// The sharing CopyFileW asks for its source: another writer stops it. A
+// link is refused as the copy refuses it.
 bool OpensForReading(const std::wstring& path) {
-    return static_cast<bool>(win32::UniqueFile(::CreateFileW(path.c_str(), GENERIC_READ,
+    return !IsLink(path) && static_cast<bool>(win32::UniqueFile(::CreateFileW(path.c_str(), GENERIC_READ,
                                                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
 }
 
+// Only when there is an attribute to change is the name opened itself (a
+// link keeps what it leads to as it was) and checked to be where it must be.
+// The change then goes by name: Wine refuses FILE_WRITE_ATTRIBUTES on a
+// read-only file, which Windows documents to allow.
 bool MakeWritable(const std::wstring& path) {
     const std::wstring name = LongForm(path);
     const DWORD attrs = ::GetFileAttributesW(name.c_str());
     if (attrs == INVALID_FILE_ATTRIBUTES) return false;
     if (!(attrs & FILE_ATTRIBUTE_READONLY)) return true;
-    return ::SetFileAttributesW(name.c_str(), attrs & ~FILE_ATTRIBUTE_READONLY) != FALSE;
+    win32::UniqueFile file = OpenName(path, FILE_READ_ATTRIBUTES);
+    const DWORD own = file ? win32::AttributesOf(file.get()) : INVALID_FILE_ATTRIBUTES;
+    if (own == INVALID_FILE_ATTRIBUTES) return false;
+    if (!(own & FILE_ATTRIBUTE_READONLY)) return true;
+    if (!win32::InPlace(file.get(), path)) return Refused(file, kErrorReparsePointEncountered);
+    file.reset();
+    return ::SetFileAttributesW(name.c_str(), own & ~FILE_ATTRIBUTE_READONLY) != FALSE;
 }
 
-// A volume without streams has no mark to drop.
+// A volume without streams has no mark to drop. Only ever the mark of the
+// temporary name this run has just made in a folder checked plain: the most
+// a link swapped in could cost is the mark of a file of that other account.
 bool DropZoneMark(const std::wstring& path) {
     const std::wstring stream = LongForm(path + L":Zone.Identifier");
     if (::DeleteFileW(stream.c_str()) != FALSE) return true;

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/startup.h"
+#include "platform/win32/security.h"
 
 namespace {
 
@@ -20,5 +21,7 @@ void HardenDllSearch() {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     HardenDllSearch();
+    // It covers junctions only; the folders' own checks do the rest.
+    win32::EnforceRedirectionTrust();
     return Setup();
 }

@@ -14,6 +14,34 @@ UniqueSecurity SecurityFromSddl(const std::wstring& sddl) {
     return UniqueSecurity(descriptor);
 }
 
+bool Elevated() {
+    HANDLE raw = nullptr;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw) == FALSE) return false;
+    const UniqueHandle token(raw);
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    return ::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size) != FALSE &&
+           elevation.TokenIsElevated != 0;
+}
+
+RedirectionTrust EnforceRedirectionTrust() {
+    if (!Elevated()) return RedirectionTrust::NotElevated;
+    constexpr int kRedirectionTrustPolicy = 16;  // ProcessRedirectionTrustPolicy
+    constexpr DWORD kEnforce = 0x1;              // EnforceRedirectionTrust
+    using SetFn = BOOL(WINAPI*)(int, PVOID, SIZE_T);
+    using GetFn = BOOL(WINAPI*)(HANDLE, int, PVOID, SIZE_T);
+    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    const auto set = reinterpret_cast<SetFn>(reinterpret_cast<void*>(::GetProcAddress(kernel, "SetProcessMitigationPolicy")));
+    const auto get = reinterpret_cast<GetFn>(reinterpret_cast<void*>(::GetProcAddress(kernel, "GetProcessMitigationPolicy")));
+    if (!set || !get) return RedirectionTrust::Unknown;
+    DWORD flags = kEnforce;
+    if (set(kRedirectionTrustPolicy, &flags, sizeof flags) == FALSE) return RedirectionTrust::Refused;
+    flags = 0;
+    if (get(::GetCurrentProcess(), kRedirectionTrustPolicy, &flags, sizeof flags) == FALSE)
+        return RedirectionTrust::Unknown;
+    return (flags & kEnforce) ? RedirectionTrust::Enforced : RedirectionTrust::Off;
+}
+
 namespace {
 
 std::wstring NoSid(DWORD error) {

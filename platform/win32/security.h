@@ -19,4 +19,18 @@ std::wstring CurrentUserSid();
 std::wstring ProgramFolderSddl(const std::wstring& userSid);
 UniqueSecurity ProgramFolderSecurity();
 
+// Whether this process runs with an administrator's full token.
+bool Elevated();
+
+enum class RedirectionTrust {
+    NotElevated,  // not asked for: the user's own junctions are followed as before
+    Unknown,      // this system has no such policy (before Windows 8)
+    Refused,      // asked for, refused
+    Off,          // asked for, and read back off
+    Enforced,     // read back on: junctions made by non-administrators are not followed
+};
+// When elevated, switches on the redirection trust policy, and reads it back.
+// Looked up at run time: Windows 7 has neither call.
+RedirectionTrust EnforceRedirectionTrust();
+
 }  // namespace win32

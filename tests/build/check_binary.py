@@ -11,6 +11,8 @@ SUPPORTED_OS = ['e2011457-1546-43c5-a5fe-008deee3d3f0', '35138b9a-5d96-4fbd-8e2d
                 '4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38', '1f676c76-80e1-4239-95bb-83d0f6d0da78',
                 '8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a']
 DYNAMIC_BASE, NX_COMPAT = 0x40, 0x100
+# Missing from Windows 7 as it ships: imported, Setup.exe would not start there.
+LOOKED_UP = {'SetProcessMitigationPolicy', 'GetProcessMitigationPolicy', 'SetDefaultDllDirectories'}
 
 failures = []
 
@@ -40,6 +42,8 @@ def main(path):
     print('        imports: ' + ', '.join(imports))
     check(set(imports) <= ALLOWED_IMPORTS, 'imports only ' + ', '.join(sorted(ALLOWED_IMPORTS)))
     check('comctl32.dll' not in imports, 'common controls looked up at run time, not imported')
+    imported = set(exe.imported_functions().get('kernel32.dll', []))
+    check(not imported & LOOKED_UP, 'looked up at run time, not imported: ' + ', '.join(sorted(LOOKED_UP)))
 
     res = exe.resources()
     manifest = res.get((pefile.RT_MANIFEST, 1), [b''])[0].decode('utf-8')

@@ -53,6 +53,21 @@ class PE:
             names.append(self.cstring(desc[3]))
             off += 20
 
+    def imported_functions(self):
+        """{dll: [function name, ...]}; by-ordinal imports as '#N'."""
+        rva, _ = self.directories[1]
+        wide = self.magic != 0x10B
+        size, fmt, flag = (8, '<Q', 1 << 63) if wide else (4, '<I', 1 << 31)
+        out, off = {}, self.offset(rva)
+        while any(desc := struct.unpack_from('<5I', self.data, off)):
+            names, thunk = [], self.offset(desc[0] or desc[4])
+            while entry := struct.unpack_from(fmt, self.data, thunk)[0]:
+                names.append(f'#{entry & 0xFFFF}' if entry & flag else self.cstring((entry & 0x7FFFFFFF) + 2))
+                thunk += size
+            out[self.cstring(desc[3]).lower()] = names
+            off += 20
+        return out
+
     def resources(self):
         """{(type, name): [data bytes, ...]} with names as int or str."""
         rva, _ = self.directories[2]

@@ -45,8 +45,9 @@ TEXTS = _texts()
 INCOMPLETE = TEXTS['incomplete']
 # Wine's own texts for the system's error codes, by the installation's language:
 # the reason is asked for in that language first.
+# Wine has no text for ERROR_REPARSE_POINT_ENCOUNTERED (4395): Setup names the code.
 WINE_ERROR = {1: {2: 'File not found.', 3: 'Path not found.', 5: 'Access denied.', 32: 'Sharing violation.',
-                  112: 'Disk full.'},
+                  112: 'Disk full.', 4395: 'Error 4395.'},
               0: {2: 'Soubor nebyl nalezen.', 5: 'Přístup odepřen.'},
               3: {5: 'Åtkomst nekad.'},
               4: {5: 'Доступ запрещён.'}}

@@ -142,6 +142,24 @@ def read_only_rakoviny_stays_and_is_reported(s):
 
 
 @scenario
+def data_folder_swapped_for_a_link_out_of_the_prefix(s):
+    """Dokum replaced by a Unix symbolic link to a folder outside the prefix
+    (Wine reports it as a reparse point, attributes 0x410): its 13 files are
+    reported, the folder it leads to keeps every byte, a file there named like
+    a leftover included, and the link stays."""
+    s.put_distribution()
+    outside = s.root / 'outside'
+    place(outside / 'Orvo Tool CZ.pdf.setup-new', b'named like a leftover')
+    place(outside / 'Power Seznam.pdf', b'theirs')
+    s.c(DATA).mkdir()
+    s.c(f'{DATA}\\Dokum').symlink_to(outside, target_is_directory=True)
+    before = snapshot(outside)
+    expect_error(s.run(), incomplete(13, f'{DATA}\\Dokum\\Orvo Tool CZ.pdf', 4395))
+    expect(snapshot(outside), before, 'the folder outside the prefix')
+    expect(s.c(f'{DATA}\\DBZ\\QKV.txt').exists(), True, 'the other folders installed')
+
+
+@scenario
 def program_folder_present_as_a_file(s):
     """Every copy into "C:\\Orvo_Tool" fails: four PDFs, the language file, the
     list and the two programs; the outcome is still an installation."""

@@ -114,14 +114,19 @@ def check_kit_passes_under_wine(s):
     code, out = run_kit(s)
     lines = counts(out)
     expect(lines.count('FAIL') + lines.count('inconclusive'), 0, 'failed or inconclusive scenarios')
-    expect(re.findall(r'^(\S+) \(.*\): skipped\b', out, re.M), ['zone-marks', 'locked-source'],
-           'skipped scenarios (Wine keeps streams as files, and lets a read through a byte-range lock)')
+    expect(re.findall(r'^(\S+) \(.*\): skipped\b', out, re.M), ['zone-marks', 'locked-source', 'junction'],
+           'skipped scenarios (Wine keeps streams as files, lets a read through a byte-range lock, makes no junction)')
     expect(bool(re.search(r'^locked-source \(.*\): skipped: Wine does not stop a read through another handle at a '
                           r'byte-range lock', out, re.M)), True, "the lock scenario's reason, from its probe")
+    expect(bool(re.search(r'^junction \(.*\): skipped: Wine cannot make a junction \(FSCTL_SET_REPARSE_POINT failed '
+                          r'with error \d+\)', out, re.M)), True, "the junction scenario's reason, from its attempt")
     expect(code, 0, 'exit status')
     report = newest_report(s)
     expect(bool(re.search(r'^User: .+; (not )?elevated; integrity level \w+', report, re.M)), True,
            'the user, elevation and integrity level in the report')
+    # Wine's GetProcessMitigationPolicy answers without filling the policy in: off, as read.
+    expect(re.findall(r'^Redirection trust: (.*?)\r?$', report, re.M),
+           ['asked for and read back off: junctions of any account are followed'], 'the redirection trust, read back')
     expect(re.findall(r'^Architecture: (.*)$', report, re.M), [architecture_line(s.drive_c / 'kit/setup-check.exe')],
            'the architecture as IsWow64Process2 gives it')
     expect(len(list((reports(s)[-1] / 'pictures').glob('*.png'))) > 0, True, 'pictures of the boxes')

@@ -8,6 +8,7 @@
 // the process can be made to die in any call that changes the disk.
 #pragma once
 
+#include <algorithm>
 #include <initializer_list>
 #include <map>
 #include <optional>
@@ -53,6 +54,24 @@ public:
     int calls = 0;          // disk-changing calls that were made
     // A name that another program writes while the run copies to a given name.
     std::map<std::wstring, std::pair<std::wstring, std::string>> writtenWhileCopyingTo;
+    // Names that are links (reparse points, object-manager links), to where they lead.
+    std::map<std::wstring, std::wstring> links;
+    // Folders another account makes a link, to the place given, as soon as the run holds them.
+    std::map<std::wstring, std::wstring> linkedOnceHeld;
+    std::set<std::wstring> held;  // folders the run holds
+
+    // Where a name leads: every link on the way followed, the last one too unless `itself`.
+    std::wstring Resolve(std::wstring path, bool itself = false) const {
+        for (int hops = 0; hops < 32; ++hops) {
+            const auto link = std::find_if(links.begin(), links.end(), [&](const auto& l) {
+                return path.compare(0, l.first.size(), l.first) == 0 &&
+                       (path.size() == l.first.size() ? !itself : path[l.first.size()] == L'\\');
+            });
+            if (link == links.end()) break;
+            path = link->second + path.substr(link->first.size());
+        }
+        return path;
+    }
 
     void Put(const std::wstring& name, const std::string& data, bool readOnly = false, bool zoneMark = false) {
         File file;
@@ -101,31 +120,49 @@ public:
     }
     void LetGo() { deletePending.clear(); }  // the other process closes its handle
 
-    bool FileExists(const std::wstring& path) override { return files.count(path) || deletePending.count(path); }
-    bool DirectoryExists(const std::wstring& path) override { return folders.count(path) > 0; }
-    bool CreateDir(const std::wstring& path) override {
-        if (!folders.insert(path).second) return Fail(183);
+    bool FileExists(const std::wstring& name) override {
+        const std::wstring path = Resolve(name);
+        return files.count(path) || deletePending.count(path);
+    }
+    bool DirectoryExists(const std::wstring& path) override { return folders.count(Resolve(path)) > 0; }
+    bool CreateDir(const std::wstring& name) override {
+        const std::wstring path = Resolve(name, true);
+        if (links.count(path) || !folders.insert(path).second) return Fail(183);
         return Done();
     }
-    bool CreateProgramDir(const std::wstring& path) override {
+    bool CreateProgramDir(const std::wstring& name) override {
         if (programFolderRefused) return Fail(programFolderRefused);
-        if (!folders.insert(path).second) return Fail(183);
+        const std::wstring path = Resolve(name, true);
+        if (links.count(path) || !folders.insert(path).second) return Fail(183);
         programFolders.insert(path);
         return Done();
     }
-    bool RemoveFile(const std::wstring& path) override {
+    // Through the handle of the name itself, where the name says it is.
+    bool RemoveFile(const std::wstring& name) override {
+        const std::wstring path = Resolve(name, true);
+        if (links.count(path)) {
+            if (Away(name)) return Fail(fileops::kErrorReparsePointEncountered);
+            links.erase(path);
+            return Done();
+        }
         if (deletePending.count(path)) return Fail(fileops::kErrorAccessDenied);
         const auto it = files.find(path);
         if (it == files.end()) return Fail(fileops::kErrorFileNotFound);
+        if (Away(name)) return Fail(fileops::kErrorReparsePointEncountered);
         if (it->second.readOnly || it->second.runningProgram) return Fail(fileops::kErrorAccessDenied);
         if (it->second.heldWithDeleteSharing) deletePending.insert(path);
         Journal({path});
         files.erase(it);
         return Done();
     }
-    // CopyFileW failing if the target exists: attributes and streams travel.
-    bool CopyToNew(const std::wstring& source, const std::wstring& target) override {
-        const auto from = files.find(source);
+    // CopyFileExW with COPY_FILE_FAIL_IF_EXISTS | COPY_FILE_COPY_SYMLINK: a
+    // link at the target exists, a link as the source is refused; attributes
+    // and streams travel.
+    bool CopyToNew(const std::wstring& source, const std::wstring& name) override {
+        if (links.count(source)) return Fail(fileops::kErrorReparsePointEncountered);
+        const std::wstring target = Resolve(name, true);
+        if (links.count(target)) return Fail(80);
+        const auto from = files.find(Resolve(source));
         if (from == files.end()) return Fail(fileops::kErrorFileNotFound);
         if (from->second.rangeLocked) return Fail(fileops::kErrorLockViolation);
         if (!folders.count(FolderOf(target))) return Fail(fileops::kErrorPathNotFound);
@@ -143,33 +180,40 @@ public:
         if (diskFull) return Fail(112);
         return Done();
     }
-    bool OpensForReading(const std::wstring& path) override { return files.count(path) > 0; }
-    bool MakeWritable(const std::wstring& path) override {
+    bool OpensForReading(const std::wstring& path) override { return !links.count(path) && files.count(Resolve(path)); }
+    // The name itself: a link's target keeps its attribute.
+    bool MakeWritable(const std::wstring& name) override {
+        const std::wstring path = Resolve(name, true);
+        if (links.count(path)) return Done();
         const auto it = files.find(path);
         if (it == files.end()) return Fail(fileops::kErrorFileNotFound);
+        if (it->second.readOnly && Away(name)) return Fail(fileops::kErrorReparsePointEncountered);
         it->second.readOnly = false;
         return Done();
     }
     bool DropZoneMark(const std::wstring& path) override {
-        const auto it = files.find(path);
+        const auto it = files.find(Resolve(path));
         if (it == files.end() || !it->second.zoneMark) return true;
         if (it->second.readOnly) return Fail(fileops::kErrorAccessDenied);
         it->second.zoneMark = false;
         return Done();
     }
-    // Needs the file opened for writing, which its read-only attribute refuses.
+    // Needs the file opened for writing, which its read-only attribute
+    // refuses; checks where that handle is.
     bool FlushFile(const std::wstring& path) override {
-        const auto it = files.find(path);
+        if (held.count(FolderOf(path)) && Resolve(path) != path) return Fail(fileops::kErrorReparsePointEncountered);
+        const auto it = files.find(Resolve(path));
         if (it == files.end()) return Fail(fileops::kErrorFileNotFound);
         if (it->second.readOnly) return Fail(fileops::kErrorAccessDenied);
         it->second.durable = it->second.data;
         return Done();
     }
-    bool Publish(const std::wstring& from, const std::wstring& to, bool replace) override {
+    bool Publish(const std::wstring& fromName, const std::wstring& toName, bool replace) override {
+        const std::wstring from = Resolve(fromName, true), to = Resolve(toName, true);
         const auto it = files.find(from);
         if (it == files.end()) return Fail(fileops::kErrorFileNotFound);
         const auto old = files.find(to);
-        if (old != files.end() && !replace) return Fail(183);
+        if ((old != files.end() || links.count(to)) && !replace) return Fail(183);
         if (folders.count(to) || deletePending.count(to) ||
             (old != files.end() && (old->second.readOnly || old->second.hidden || old->second.runningProgram ||
                                     old->second.heldOpen)))
@@ -177,16 +221,34 @@ public:
         Journal({from, to});
         File moved = it->second;
         files.erase(it);
+        links.erase(to);  // a link there is replaced, not written through
         files[to] = moved;
         return Done();
     }
     // A file refused for its own attribute is not in use, whoever holds it.
     bool InUse(const std::wstring& path) override {
-        const auto it = files.find(path);
+        const auto it = files.find(Resolve(path));
         return it != files.end() && !it->second.readOnly && !it->second.hidden &&
                (it->second.runningProgram || it->second.heldOpen);
     }
     bool IsReadFault(std::uint32_t error) override { return error == fileops::kErrorLockViolation; }
+    // Refused when the name is a link, or is reached through one: the handle is elsewhere.
+    fileops::FolderHold HoldFolder(const std::wstring& name) override {
+        const std::wstring path = Resolve(name, true);
+        if (links.count(path) || path != name) {
+            Fail(fileops::kErrorReparsePointEncountered);
+            return fileops::FolderHold::Refused;
+        }
+        if (!folders.count(path)) return fileops::FolderHold::NotThere;
+        held.insert(path);
+        const auto later = linkedOnceHeld.find(path);
+        if (later != linkedOnceHeld.end()) links[path] = later->second;
+        return fileops::FolderHold::Held;
+    }
+    bool HeldFolderIsPlain(const std::wstring& path) override {
+        return !links.count(path) || Fail(fileops::kErrorReparsePointEncountered);
+    }
+    void ReleaseFolders() override { held.clear(); }
     std::uint32_t LockInstallation() override {
         if (lockRefused) return lockRefused;
         locked = true;
@@ -196,6 +258,8 @@ public:
     std::uint32_t LastError() override { return lastError_; }
 
 private:
+    // A name in a held folder that a handle opened on it would not be in.
+    bool Away(const std::wstring& name) const { return held.count(FolderOf(name)) && Resolve(name, true) != name; }
     static std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
     void Journal(std::initializer_list<std::wstring> names) {
         Change change;

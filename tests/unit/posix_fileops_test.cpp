@@ -9,6 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <set>
+
 #include "app/PlanRunner.h"
 #include "platform/fileops.h"
 #include "platform/posix/copy_bytes.h"
@@ -21,6 +24,18 @@ using namespace testing_support;
 using fileops::CopyFileW;
 
 std::wstring W(const std::string& s) { return posixport::Wide(s); }
+
+struct NoSequence final : SequenceSteps {
+    void ReadLanguage() override {}
+    void DetectOutcome() override {}
+    void ClickRegister() override {}
+    void ReportIncomplete(const FailureReport&) override {}
+    void ReportNoLock(std::uint32_t) override {}
+    void ShowCompletion() override {}
+    void Terminate() override {}
+    std::wstring DesktopPath(const std::wstring& name) override { return name; }
+    int Language() const override { return 0; }
+};
 
 class PosixFileOps : public ::testing::Test {
 protected:
@@ -46,17 +61,7 @@ TEST_F(PosixFileOps, CopyCarriesTimeAndMode) {
 // A run killed at a known byte of the copy (the file size limit's signal):
 // the file it replaces is whole, and the rerun publishes the new one.
 TEST_F(PosixFileOps, AKilledCopyLeavesTheOldFileAndTheRerunReplacesIt) {
-    struct NoSequence final : SequenceSteps {
-        void ReadLanguage() override {}
-        void DetectOutcome() override {}
-        void ClickRegister() override {}
-        void ReportIncomplete(const FailureReport&) override {}
-        void ReportNoLock(std::uint32_t) override {}
-        void ShowCompletion() override {}
-        void Terminate() override {}
-        std::wstring DesktopPath(const std::wstring& name) override { return name; }
-        int Language() const override { return 0; }
-    } sequence;
+    NoSequence sequence;
     const std::string big(1 << 20, 'n');
     WriteFile(P("new"), big);
     WriteFile(P("program"), "the previous program");
@@ -92,6 +97,60 @@ TEST_F(PosixFileOps, ASourceThatEndsBeforeItsSizeFailsTheCopy) {
         GTEST_SKIP() << source << " is not here or is not shorter than its size";
     EXPECT_FALSE(CopyFileW(W(source), WP("dst"), false));
     EXPECT_TRUE(fileops::IsReadFault(fileops::LastError()));
+}
+
+// A symbolic link where a folder of the trees belongs is refused, and so is
+// every folder below it: nothing is made, written or deleted where it leads.
+TEST_F(PosixFileOps, ASymlinkedFolderOfTheTreesIsRefused) {
+    const char* old = std::getenv("WINEPREFIX");
+    const std::string saved = old ? old : "";
+    const std::wstring source = WP("src");
+    WriteFile(P("src"), "new");
+    const Plan plan = {{Op::EnsureFolder, nullptr, L"C:\\T"},
+                       {Op::EnsureFolder, nullptr, L"C:\\T\\Sub"},
+                       {Op::Copy, source.c_str(), L"C:\\T\\Sub\\a.txt"},
+                       {Op::Remove, nullptr, L"C:\\T\\Sub\\old.txt"}};
+    const auto names = [](const std::string& folder) {
+        std::set<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) found.insert(entry.path().filename());
+        return found;
+    };
+    for (const std::string link : {"T/Sub", "T"}) {
+        const std::string prefix = P("prefix " + std::to_string(link.size())), outside = prefix + " outside";
+        MakeDirs(prefix + "/drive_c/T");
+        MakeDirs(outside);
+        WriteFile(outside + "/old.txt", "theirs");
+        WriteFile(outside + "/a.txt.setup-new", "theirs too");
+        ::rmdir((prefix + "/drive_c/" + link).c_str());
+        ASSERT_EQ(::symlink(outside.c_str(), (prefix + "/drive_c/" + link).c_str()), 0);
+        ::setenv("WINEPREFIX", prefix.c_str(), 1);
+        PlanRunner runner;
+        NoSequence sequence;
+        runner.Install(plan, sequence);
+        EXPECT_EQ(runner.Report().failures, 2) << link;
+        EXPECT_EQ(runner.Report().firstError, static_cast<std::uint32_t>(ELOOP)) << link;
+        EXPECT_EQ(names(outside), (std::set<std::string>{"a.txt.setup-new", "old.txt"})) << link;
+        EXPECT_EQ(ReadFile(outside + "/old.txt") + ReadFile(outside + "/a.txt.setup-new"), "theirstheirs too") << link;
+    }
+    // Held, then renamed away and a link put in its place: the names are
+    // still reached in the folder that was held.
+    const std::string prefix = P("prefix swapped"), outside = prefix + " outside", sub = prefix + "/drive_c/T/Sub";
+    MakeDirs(sub);
+    MakeDirs(outside);
+    ::setenv("WINEPREFIX", prefix.c_str(), 1);
+    PlanRunner runner;
+    NoSequence sequence;
+    runner.Run({plan.begin(), plan.begin() + 2}, sequence);
+    ASSERT_EQ(::rename(sub.c_str(), (sub + " held").c_str()), 0);
+    ASSERT_EQ(::symlink(outside.c_str(), sub.c_str()), 0);
+    runner.Run({plan.begin() + 2, plan.begin() + 3}, sequence);
+    fileops::ReleaseFolders();
+    EXPECT_EQ(ReadFile(sub + " held/a.txt"), "new");
+    EXPECT_EQ(names(outside), std::set<std::string>{});
+    if (old)
+        ::setenv("WINEPREFIX", saved.c_str(), 1);
+    else
+        ::unsetenv("WINEPREFIX");
 }
 
 // Both ways the copy reads, the kernel's copy (a file) and plain reads (a

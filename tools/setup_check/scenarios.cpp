@@ -388,6 +388,7 @@ const std::vector<Scenario>& Scenarios() {
         {"locked-source", "a source under another program's byte-range lock", LockedSource},
         {"running-program", "an upgrade while the installed program runs", RunningProgram},
         {"folder-list-kept", "an upgrade keeps the program folder's own access list", ExistingFolderKeepsItsList},
+        {"junction", "Dokum swapped for a junction to a folder outside the trees", JunctionedDataFolder},
         {"desktop-expand", "expandable Desktop value, non-ASCII folder", ExpandableNonAsciiDesktop},
         {"elsewhere", "started from another folder", StartedElsewhere},
         {"renamed", "renamed to Setup (1).exe", RenamedSetup},

@@ -13,6 +13,9 @@ struct Scenario {
 
 const std::vector<Scenario>& Scenarios();
 
+// The data tree's Dokum made a junction to a folder of the kit's.
+void JunctionedDataFolder(Kit& kit, Check& check);
+
 // The file-operation contract suite beside the kit, as one more scenario.
 void RunContractSuite(Kit& kit, Check& check);
 

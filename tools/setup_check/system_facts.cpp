@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/security.h"
 #include "tools/boxdriver/gdi.h"
 #include "tools/setup_check/facts.h"
 #include "tools/setup_check/reading.h"
@@ -169,6 +170,18 @@ std::wstring FileSystemOf(const std::wstring& path, bool* namedStreams) {
     return std::wstring(fs) + L" on " + volume + ((flags & FILE_NAMED_STREAMS) ? L", named streams" : L", no named streams");
 }
 
+// Asked for in this process as Setup asks for it; both then keep it.
+std::string RedirectionTrust() {
+    switch (win32::EnforceRedirectionTrust()) {
+    case win32::RedirectionTrust::NotElevated: return "not asked for (not elevated): Setup follows this user's own junctions";
+    case win32::RedirectionTrust::Unknown: return "unknown: this system has no such policy or would not read it back";
+    case win32::RedirectionTrust::Refused: return "asked for and refused";
+    case win32::RedirectionTrust::Off: return "asked for and read back off: junctions of any account are followed";
+    case win32::RedirectionTrust::Enforced: return "enforced (read back): junctions made by non-administrators are not followed";
+    }
+    return "";
+}
+
 std::vector<std::string> SystemFacts(const std::wstring& desktop) {
     using WineVersionFn = const char*(CDECL*)();
     std::vector<std::string> facts{"Windows: " + WindowsVersion()};
@@ -177,6 +190,7 @@ std::vector<std::string> SystemFacts(const std::wstring& desktop) {
     facts.push_back("Architecture: " + Architecture());
     facts.push_back("User: " + UserName() + "; " + (Elevated() ? "elevated" : "not elevated") + "; integrity level " +
                     IntegrityLevel());
+    facts.push_back("Redirection trust: " + RedirectionTrust());
     facts.push_back("User interface language: " + UiLanguage());
     facts.push_back("DPI: " + Dpi());
     facts.push_back("File system of C:: " + Narrow(FileSystemOf(L"C:\\")));
