@@ -125,9 +125,8 @@ void PlanRunner::RunStep(const Step& step, SequenceSteps& sequence) {
     case Op::EnsureFolder: Ensure(step.target, false); break;
     case Op::EnsureProgramFolder: Ensure(step.target, true); break;
     case Op::Copy: Copy(step.source, step.target); break;
-    case Op::CopyKept:  // a killed run's leftover goes even where the list is kept
-        if (Refused(step.target)) break;
-        if (files_->FileExists(step.target))
+    case Op::CopyKept:  // a killed run's leftover goes even where the list is kept; Copy counts a refusal
+        if (!Refusal(FolderOf(step.target)) && files_->FileExists(step.target))
             Discard(TemporaryName(step.target));
         else
             Copy(step.source, step.target, false);
@@ -150,43 +149,53 @@ void PlanRunner::RunStep(const Step& step, SequenceSteps& sequence) {
 
 // A folder that is there keeps its access list. A folder of the trees that
 // is a link leads out of them, and so does every folder below it: none is
-// made there, and whatever is meant for them fails, with the one code.
+// made there or through it, and whatever is meant for them fails, with the
+// one code. A folder that is not there (a file in its way) stays refused for
+// the run, with "path not found": its name could become a link at any time.
 void PlanRunner::Ensure(const std::wstring& folder, bool program) {
-    if (const std::uint32_t code = RefusedWith(FolderOf(folder))) return folders_.push_back({folder, code});
-    if (!files_->DirectoryExists(folder)) {
+    if (const Folder* above = Refusal(FolderOf(folder)))
+        return folders_.push_back({folder, above->refusedWith, above->absent});
+    fileops::FolderHold hold = files_->HoldFolder(folder);
+    if (hold == fileops::FolderHold::NotThere && !files_->DirectoryExists(folder)) {
         if (program)
             MakeProgramFolder(folder);
         else
             files_->CreateDir(folder);
+        hold = files_->HoldFolder(folder);
     }
-    switch (files_->HoldFolder(folder)) {
-    case fileops::FolderHold::Held: folders_.push_back({folder, 0}); break;
+    switch (hold) {
+    case fileops::FolderHold::Held: folders_.push_back({folder, 0, false}); break;
     case fileops::FolderHold::Refused:
-        folders_.push_back({folder, files_->LastError()});
+        folders_.push_back({folder, files_->LastError(), false});
         if (programFolder_ == folder) programFolder_.clear();  // the link is the reason
         break;
-    case fileops::FolderHold::NotThere: break;
+    case fileops::FolderHold::NotThere: folders_.push_back({folder, files_->LastError(), true}); break;
     }
 }
 
-bool PlanRunner::Refused(const std::wstring& target) {
-    const std::uint32_t code = RefusedWith(FolderOf(target));
-    if (code) Count(false, std::wstring(), target, code);
-    return code != 0;
+// What was meant for a refused folder is counted: a copy's source is blamed
+// as ever where the folder is merely not there; a removal from a folder that
+// is not there found nothing to remove.
+bool PlanRunner::Refused(const std::wstring& target, const std::wstring* source) {
+    const Folder* folder = Refusal(FolderOf(target));
+    if (!folder) return false;
+    if (!folder->absent)
+        Count(false, std::wstring(), target, folder->refusedWith);
+    else if (source)
+        Blame(*source, target, folder->refusedWith);
+    return true;
 }
 
 // An empty folder can be made a reparse point by anyone who may change its
-// attributes, held or not, and one with entries can be emptied: each is
-// checked again before the first name in it is used. From then on it holds a
-// name of this run's.
-std::uint32_t PlanRunner::RefusedWith(const std::wstring& folder) {
+// attributes, held or not, and anyone may empty a folder of the data tree:
+// a held folder is checked again before every name in it is used.
+const PlanRunner::Folder* PlanRunner::Refusal(const std::wstring& folder) {
     for (Folder& f : folders_) {
-        if (f.path.empty() || f.path != folder) continue;
+        if (f.path != folder) continue;
         if (!f.refusedWith && !files_->HeldFolderIsPlain(folder)) f.refusedWith = files_->LastError();
-        if (!f.refusedWith) f.path.clear();
-        return f.refusedWith;
+        return f.refusedWith ? &f : nullptr;
     }
-    return 0;
+    return nullptr;
 }
 
 // A program folder not made for its own reason (the user's SID unreadable,
@@ -211,7 +220,7 @@ void PlanRunner::MakeProgramFolder(const std::wstring& folder) {
 // only where its name is still free.
 void PlanRunner::Copy(const std::wstring& source, const std::wstring& target, bool replace) {
     ++copies_;
-    if (Refused(target)) return;
+    if (Refused(target, &source)) return;
     const std::wstring temporary = TemporaryName(target);
     Discard(temporary);
     if (!files_->CopyToNew(source, temporary)) return CopyFailed(source, target, files_->LastError());
@@ -225,6 +234,10 @@ void PlanRunner::Copy(const std::wstring& source, const std::wstring& target, bo
 // open, a byte-range lock or a read error. Everything else is the target's.
 void PlanRunner::CopyFailed(const std::wstring& source, const std::wstring& target, std::uint32_t error) {
     Discard(TemporaryName(target));
+    Blame(source, target, error);
+}
+
+void PlanRunner::Blame(const std::wstring& source, const std::wstring& target, std::uint32_t error) {
     const bool sourceMissing = !files_->FileExists(source);
     if (sourceMissing) ++missingSources_;
     const bool sourceFailed = sourceMissing || files_->IsReadFault(error) || !files_->OpensForReading(source);
@@ -251,7 +264,7 @@ void PlanRunner::Discard(const std::wstring& temporary) {
 // that another process holds open with delete sharing stays listed until it
 // lets go, although the deletion succeeded.
 void PlanRunner::Remove(const std::wstring& target) {
-    if (Refused(target)) return;
+    if (Refused(target, nullptr)) return;
     const bool deleted = files_->RemoveFile(target);
     const std::uint32_t error = deleted ? 0 : files_->LastError();
     Count(deleted || (!files_->FileExists(target) && !files_->DirectoryExists(target)), std::wstring(), target,

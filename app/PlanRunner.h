@@ -95,19 +95,21 @@ public:
     FailureReport Report() const;
 
 private:
-    // A folder of the trees that is refused, or held and not yet checked again.
+    // A folder of the trees as it was found: held, refused, or not there.
     struct Folder {
         std::wstring path;
         std::uint32_t refusedWith;  // 0 while held
+        bool absent;                // not there, or no folder: nothing of it to remove
     };
 
     void RunStep(const Step& step, SequenceSteps& sequence);
     void Ensure(const std::wstring& folder, bool program);
-    bool Refused(const std::wstring& target);
-    std::uint32_t RefusedWith(const std::wstring& folder);
+    bool Refused(const std::wstring& target, const std::wstring* source);
+    const Folder* Refusal(const std::wstring& folder);
     void MakeProgramFolder(const std::wstring& folder);
     void Copy(const std::wstring& source, const std::wstring& target, bool replace = true);
     void CopyFailed(const std::wstring& source, const std::wstring& target, std::uint32_t error);
+    void Blame(const std::wstring& source, const std::wstring& target, std::uint32_t error);
     void PublishFailed(const std::wstring& target, bool replace, std::uint32_t error);
     void Discard(const std::wstring& temporary);
     void Remove(const std::wstring& target);

@@ -22,7 +22,7 @@ constexpr std::uint32_t kErrorReparsePointEncountered = 4395;
 enum class FolderHold {
     Held,      // a plain folder, held
     Refused,   // a link, or there but not to be held; LastError() says which
-    NotThere,  // missing, or no folder: what is meant for it fails on its own
+    NotThere,  // missing, or no folder; LastError() is what a copy into it would get
 };
 
 // True for an existing object that is not a directory; follows links.

@@ -63,9 +63,18 @@ bool Refused(win32::UniqueFile& file, DWORD error) {
     return Failed(error);
 }
 
+// A name that leads elsewhere: a symbolic link, a junction or another name
+// surrogate. Other reparse points (a cloud file's placeholder in a synced
+// Downloads folder, say) are the file itself and are copied as files.
 bool IsLink(const std::wstring& path) {
     const DWORD attrs = ::GetFileAttributesW(path.c_str());
-    return attrs != INVALID_FILE_ATTRIBUTES && IsReparsePoint(attrs);
+    if (attrs == INVALID_FILE_ATTRIBUTES || !IsReparsePoint(attrs)) return false;
+    const win32::UniqueFile file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    if (!file || ::GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof tag) == FALSE)
+        return true;  // unknown: refused, as a link would be
+    return IsReparseTagNameSurrogate(tag.ReparseTag) != 0;
 }
 
 }  // namespace
@@ -123,7 +132,7 @@ bool CreateProgramDir(const std::wstring& path) {
 bool DeleteFile(const std::wstring& path) {
     win32::UniqueFile file = OpenName(path, DELETE | FILE_READ_ATTRIBUTES);
     const DWORD attrs = file ? win32::AttributesOf(file.get()) : INVALID_FILE_ATTRIBUTES;
-    if (attrs == INVALID_FILE_ATTRIBUTES) return false;
+    if (attrs == INVALID_FILE_ATTRIBUTES) return file ? Refused(file, ::GetLastError()) : false;
     if (IsDirectory(attrs) && !IsReparsePoint(attrs)) return Refused(file, ERROR_ACCESS_DENIED);
     if (!win32::InPlace(file.get(), path)) return Refused(file, kErrorReparsePointEncountered);
     FILE_DISPOSITION_INFO disposition = {TRUE};
@@ -227,7 +236,7 @@ bool MakeWritable(const std::wstring& path) {
     if (!(attrs & FILE_ATTRIBUTE_READONLY)) return true;
     win32::UniqueFile file = OpenName(path, FILE_READ_ATTRIBUTES);
     const DWORD own = file ? win32::AttributesOf(file.get()) : INVALID_FILE_ATTRIBUTES;
-    if (own == INVALID_FILE_ATTRIBUTES) return false;
+    if (own == INVALID_FILE_ATTRIBUTES) return file ? Refused(file, ::GetLastError()) : false;
     if (!(own & FILE_ATTRIBUTE_READONLY)) return true;
     if (!win32::InPlace(file.get(), path)) return Refused(file, kErrorReparsePointEncountered);
     file.reset();

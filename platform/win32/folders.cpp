@@ -57,6 +57,13 @@ fileops::FolderHold Refuse(UniqueFile& folder, DWORD error) {
     return fileops::FolderHold::Refused;
 }
 
+// What a copy into the folder would meet: no such path.
+fileops::FolderHold Absent(UniqueFile& folder) {
+    folder.reset();
+    ::SetLastError(ERROR_PATH_NOT_FOUND);
+    return fileops::FolderHold::NotThere;
+}
+
 }  // namespace
 
 DWORD AttributesOf(HANDLE file) {
@@ -86,12 +93,12 @@ FolderHold HoldFolder(const std::wstring& path) {
     if (!folder) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME)
-            return FolderHold::NotThere;
+            return win32::Absent(folder);
         return win32::Refuse(folder, error);
     }
     const DWORD attrs = win32::AttributesOf(folder.get());
     if (attrs == INVALID_FILE_ATTRIBUTES) return win32::Refuse(folder, ::GetLastError());
-    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) return FolderHold::NotThere;
+    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) return win32::Absent(folder);
     if ((attrs & FILE_ATTRIBUTE_REPARSE_POINT) || !win32::SameName(win32::FinalPath(folder.get()), path))
         return win32::Refuse(folder, fileops::kErrorReparsePointEncountered);
     win32::HeldFolders().push_back({path, std::move(folder)});

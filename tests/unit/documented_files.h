@@ -56,7 +56,8 @@ public:
     std::map<std::wstring, std::pair<std::wstring, std::string>> writtenWhileCopyingTo;
     // Names that are links (reparse points, object-manager links), to where they lead.
     std::map<std::wstring, std::wstring> links;
-    // Folders another account makes a link, to the place given, as soon as the run holds them.
+    // Folders another account makes a link, to the place given, as soon as the run holds them
+    // (or, where a file stands in the folder's way, as soon as the run has looked at it).
     std::map<std::wstring, std::wstring> linkedOnceHeld;
     std::set<std::wstring> held;  // folders the run holds
 
@@ -239,9 +240,13 @@ public:
             Fail(fileops::kErrorReparsePointEncountered);
             return fileops::FolderHold::Refused;
         }
-        if (!folders.count(path)) return fileops::FolderHold::NotThere;
-        held.insert(path);
         const auto later = linkedOnceHeld.find(path);
+        if (!folders.count(path)) {
+            if (later != linkedOnceHeld.end() && files.erase(path)) links[path] = later->second;
+            Fail(fileops::kErrorPathNotFound);
+            return fileops::FolderHold::NotThere;
+        }
+        held.insert(path);
         if (later != linkedOnceHeld.end()) links[path] = later->second;
         return fileops::FolderHold::Held;
     }

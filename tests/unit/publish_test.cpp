@@ -337,11 +337,15 @@ TEST(LinksInTheTrees, NothingOutsideIsTouchedAndTheFilesAreReported) {
         std::map<std::wstring, std::wstring> links, linkedOnceHeld;
         int failures;
         std::wstring target;
+        std::uint32_t code = fileops::kErrorReparsePointEncountered;
+        bool fileInTheWay = false;
     } cases[] = {
         {"Dokum a junction to a folder outside", {{dokum, elsewhere}}, {}, 13, dokum + L"\\Orvo Tool CZ.pdf"},
         {"the data folder a junction: nothing made below it", {{data, elsewhere}}, {}, 23, dokum + L"\\Orvo Tool CZ.pdf"},
         {"DBZ, held empty, made a junction to an object-manager folder whose links lead outside",
          {{objects + L"\\QKV.txt.setup-new", elsewhere + L"\\victim.dll"}}, {{dbz, objects}}, 8, dbz + L"\\Power.txt"},
+        {"Dokum a file, made a junction once looked at", {}, {{dokum, elsewhere}}, 13, dokum + L"\\Orvo Tool CZ.pdf",
+         fileops::kErrorPathNotFound, true},
         {"a file link at a temporary name, to a read-only file outside",
          {{dbz + L"\\QKV.txt.setup-new", elsewhere + L"\\victim.dll"}}, {}, 0, L""},
         {"the desktop a junction of the user's own", {{kDesktop, realDesktop}}, {}, 0, L""},
@@ -354,6 +358,7 @@ TEST(LinksInTheTrees, NothingOutsideIsTouchedAndTheFilesAreReported) {
         files.Put(elsewhere + L"\\victim.dll", "theirs", true);
         for (const std::wstring leftover : {L"\\Orvo Tool CZ.pdf.setup-new", L"\\DBZ\\Power.txt", L"\\DBZ\\Power.txt.setup-new"})
             files.Put(elsewhere + leftover, "named like a leftover");
+        if (c.fileInTheWay) files.Put(dokum, "in the way");
         files.links = c.links;
         files.linkedOnceHeld = c.linkedOnceHeld;
         const auto outside = [&] {
@@ -370,7 +375,7 @@ TEST(LinksInTheTrees, NothingOutsideIsTouchedAndTheFilesAreReported) {
         EXPECT_EQ(outside(), before) << c.what;
         EXPECT_EQ(report.failures, c.failures) << c.what;
         EXPECT_EQ(report.firstTarget, c.target) << c.what;
-        EXPECT_EQ(report.firstError, c.failures ? fileops::kErrorReparsePointEncountered : 0u) << c.what;
+        EXPECT_EQ(report.firstError, c.failures ? c.code : 0u) << c.what;
         if (c.links.count(kDesktop)) EXPECT_TRUE(files.files.count(realDesktop + L"\\Orvo Tool.lnk")) << c.what;
     }
 }

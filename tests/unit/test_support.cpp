@@ -48,24 +48,25 @@ ScopedEnv::~ScopedEnv() {
         ::unsetenv(name_.c_str());
 }
 
-Sandbox::Sandbox()
+Sandbox::Sandbox(std::string hostRoot)
     : oldCwd_(fs::current_path().string()),
       prefix_("WINEPREFIX", root_ / "prefix"),
       config_("XDG_CONFIG_HOME", root_ / "config"),
-      home_("HOME", root_ / "home") {
+      home_("HOME", root_ / "home"),
+      hostRoot_(std::move(hostRoot)) {
     MakeDirs(root_ / "prefix/drive_c");
     MakeDirs(root_ / "dist");
     MakeDirs(root_ / "home/Desktop");
     SetUserDirs("XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n");
     fs::current_path(root_ / "dist");
-    atRootBefore_ = DesktopNamesAtHostRoot();
+    atRootBefore_ = DesktopNamesAtHostRoot(hostRoot_);
 }
 
 Sandbox::~Sandbox() {
     fs::current_path(oldCwd_);
-    for (const auto& name : DesktopNamesAtHostRoot()) {
+    for (const auto& name : DesktopNamesAtHostRoot(hostRoot_)) {
         if (std::find(atRootBefore_.begin(), atRootBefore_.end(), name) != atRootBefore_.end()) continue;
-        ::unlink(("/" + name).c_str());
+        ::unlink((hostRoot_ + name).c_str());
         ADD_FAILURE() << "a run wrote " << name << " to the host's /, outside the test's folder (removed)";
     }
 }
@@ -157,13 +158,13 @@ std::vector<std::string> DesktopNames(const std::string& op) {
     return out;
 }
 
-std::vector<std::string> DesktopNamesAtHostRoot() {
+std::vector<std::string> DesktopNamesAtHostRoot(const std::string& root) {
     std::vector<std::string> names = DesktopNames("remove-from-desktop");
     for (const auto& name : DesktopNames("copy-to-desktop")) names.push_back(name);
     for (const auto& pdf : Plan().pdfs) names.push_back(pdf);
     std::vector<std::string> there;
     for (const auto& name : names)
-        if (Exists("/" + name)) there.push_back(name);
+        if (Exists(root + name)) there.push_back(name);
     return there;
 }
 

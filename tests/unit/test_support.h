@@ -37,7 +37,10 @@ private:
 // distribution folder and the user's desktop setting at a fresh desktop.
 class Sandbox {
 public:
-    Sandbox();
+    // `hostRoot`: the folder checked for desktop names a run leaves outside
+    // the sandbox; the host's / but in the test of that check itself, which
+    // would otherwise fail every run beside it.
+    explicit Sandbox(std::string hostRoot = "/");
     ~Sandbox();
     std::string C(const std::string& relative) const;  // host path of C:\relative
     std::string Dist(const std::string& relative) const;
@@ -49,6 +52,7 @@ private:
     TempDir root_;
     std::string oldCwd_;
     ScopedEnv prefix_, config_, home_;
+    std::string hostRoot_;
     std::vector<std::string> atRootBefore_;
 };
 
@@ -68,7 +72,7 @@ std::vector<std::string> DesktopNames(const std::string& op);
 // /, where a run that took "the root of the current drive" for its desktop
 // would write. A Sandbox removes those that appear while it lives and fails
 // the test that made them, so no test leaves a file outside its folder.
-std::vector<std::string> DesktopNamesAtHostRoot();
+std::vector<std::string> DesktopNamesAtHostRoot(const std::string& root = "/");
 
 void WriteFile(const std::string& path, const std::string& bytes);
 // A complete distribution in the current directory: every file holds its own
