@@ -23,10 +23,7 @@ add_executable(setup platform/posix/main.cpp)
 target_link_libraries(setup PRIVATE setup_core)
 set_target_properties(setup PROPERTIES OUTPUT_NAME Setup)
 
-# The plan as JSON, for the release checks and the tests.
-add_executable(setup-plan tools/setup_plan.cpp)
-target_link_libraries(setup-plan PRIVATE setup_plan setup_platform)
-target_compile_options(setup-plan PRIVATE -Wall -Wextra -Werror)
+add_subdirectory(lab)
 
 if(SETUP_FUZZ)
     foreach(target userdirs language)
@@ -37,5 +34,6 @@ if(SETUP_FUZZ)
     return()
 endif()
 
+add_subdirectory(kit)
 enable_testing()
 add_subdirectory(tests)

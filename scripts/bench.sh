@@ -3,7 +3,7 @@
 # program that only shows a task dialog, and call counts. Prints; asserts nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/wine-build.sh
+source lab/wine-build.sh
 command -v strace >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq strace >/dev/null
 cmake --preset native >/dev/null && cmake --build --preset native -j2 --target setup >/dev/null
-python3 scripts/bench.py
+PYTHONPATH="$PWD" python3 -P -m lab.bench

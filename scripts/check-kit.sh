@@ -8,17 +8,19 @@
 #   bash scripts/check-kit.sh [--release RELEASE.zip] [--cert CERT.pem --key KEY [...]] OUT_DIR
 #
 # The version in the name is the release's (from its top folder), else Setup's own.
-# --cert, --key and the release's other signing options (--chain, --ca, --crl,
-# --pass-file, --pkcs11-module, --timestamp) sign the kit's programs as the
+# --cert, --key and the release's other signing options (their one list is
+# SIGNING_OPTIONS in release/common.py) sign the kit's programs as the
 # release signs Setup.exe. Only the vendor's own public code-signing
 # certificate makes SmartScreen and Smart App Control treat them as the
 # vendor's; a throwaway certificate does not.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+export PYTHONPATH="$root"
 usage() { echo "usage: check-kit.sh [--release RELEASE.zip] [--cert CERT.pem --key KEY [...]] OUT_DIR" >&2; exit 2; }
 
 release=()
 signing=()
+signing_options=" $(python3 -P -c 'from release.common import SIGNING_OPTIONS; print(*SIGNING_OPTIONS)' 2>/dev/null || true) "
 version=$(sed -n 's/^#define SETUP_VERSION_TEXT "\(.*\)"$/\1/p' "$root/app/resources/version.h")
 while [ $# -gt 1 ]; do
     case "$1" in
@@ -28,10 +30,10 @@ while [ $# -gt 1 ]; do
         name=$(basename "$2" .zip)
         [ "${name#Orvo_Tool-Setup-}" != "$name" ] && version=${name#Orvo_Tool-Setup-}
         ;;
-    --cert | --key | --chain | --ca | --crl | --pass-file | --pkcs11-module | --timestamp)
+    *)
+        [ "${signing_options#* "$1" }" != "$signing_options" ] || break
         signing+=("$1" "$2")
         ;;
-    *) break ;;
     esac
     shift 2
 done
@@ -39,7 +41,7 @@ done
 out="$1"
 
 missing=()
-for pair in git:git cmake:cmake make:make python3:python3 i686-w64-mingw32-g++:g++-mingw-w64-i686-win32 \
+for pair in git:git cmake:cmake make:make g++:g++ python3:python3 i686-w64-mingw32-g++:g++-mingw-w64-i686-win32 \
     i686-w64-mingw32-windres:binutils-mingw-w64-i686; do
     command -v "${pair%%:*}" >/dev/null || missing+=("${pair%%:*} (Debian package ${pair#*:})")
 done
@@ -48,7 +50,7 @@ python=python3
 if [ "${#signing[@]}" -gt 0 ]; then
     command -v osslsigncode >/dev/null || missing+=("osslsigncode (Debian package osslsigncode)")
     command -v openssl >/dev/null || missing+=("openssl (Debian package openssl)")
-    python=$(bash "$root/scripts/release-python.sh") || { missing+=("$python"); python=python3; }
+    python=$(bash "$root/release/python.sh") || { missing+=("$python"); python=python3; }
 fi
 if [ "${#missing[@]}" -gt 0 ]; then
     echo "error: missing: $(printf '%s, ' "${missing[@]}" | sed 's/, $//')" >&2
@@ -63,16 +65,13 @@ if [ -n "$changed" ]; then
 fi
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}
 
-# No cache, flag or edit of build/ or of the work tree reaches the kit.
 work=$(mktemp -d "${TMPDIR:-/tmp}/check-kit-build.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-git -C "$root" archive "$commit" | tar -x -C "$work"
 echo "building setup-check.exe, fileops_contract.exe and Setup.exe from $commit (win32 preset)" >&2
-if ! (cd "$work" && cmake --preset win32 &&
-    cmake --build --preset win32 -j2 --target setup-check fileops_contract Setup) >"$work/build.log" 2>&1; then
-    tail -n 20 "$work/build.log" >&2
+if ! SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH bash "$root/release/clean-build.sh" "$root" "$commit" "$work/src" \
+    setup-check fileops_contract Setup; then
     echo "error: the build of $commit failed (its last lines above)" >&2
     exit 1
 fi
-"$python" "$root/scripts/check_kit.py" --build "$work/build/win32" --version "$version" \
-    --epoch "$SOURCE_DATE_EPOCH" "${release[@]}" "${signing[@]}" "$out"
+"$python" -P -m kit.package --build "$work/src/build/win32" --plan-tool "$work/src/build/native/setup-plan" \
+    --version "$version" --epoch "$SOURCE_DATE_EPOCH" "${release[@]}" "${signing[@]}" "$out"

@@ -3,6 +3,6 @@
 # under Wine in a throwaway prefix on a virtual display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/wine-build.sh
+source lab/wine-build.sh
 echo "running ${SETUP_WINE_PATH}"
-python3 scripts/demo.py
+PYTHONPATH="$PWD" python3 -P -m lab.demo

@@ -39,7 +39,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
 fi
 
 # 32-bit Wine runs the product itself, where the kernel executes 32-bit code.
-# Without it the Wine tests run the x86_64 build (scripts/wine-arch.sh), so a
+# Without it the Wine tests run the x86_64 build (lab/wine-arch.sh), so a
 # failed install is reported, not fatal. Its index comes only with the i386
 # architecture, and a mirror in mid-sync fails it now and then: refreshed once
 # more. i386 is never left added with no i386 package installed.

@@ -4,12 +4,13 @@
 # installer's own plan, signs the programs when a certificate is given, and
 # writes one reproducible zip, SHA256SUMS (and SHA256SUMS.p7s) to OUT_DIR.
 # Installs nothing. Exit status 0 on success, 1 on any error. Usage:
-# `bash scripts/release.sh --help` (the text lives in release.py).
+# `bash scripts/release.sh --help` (the text lives in release/__main__.py).
 #
 # SOURCE_DATE_EPOCH fixes the signing time and the zip's times; unset, the
 # time of the checked-out commit is used.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+export PYTHONPATH="$root"
 
 # A pass file given as a pipe, <(...), can be read only once: it is read here
 # and handed to each step on descriptor 3, byte for byte, never to a file.
@@ -71,11 +72,11 @@ need make make
 need g++ g++
 need i686-w64-mingw32-g++ g++-mingw-w64-i686-win32
 need i686-w64-mingw32-windres binutils-mingw-w64-i686
-python=$(bash "$root/scripts/release-python.sh") || { missing+=("$python"); python=; }
+python=$(bash "$root/release/python.sh") || { missing+=("$python"); python=; }
 for arg in "$@"; do
     case "$arg" in
     -h | --help)
-        [ -z "$python" ] || exec "$python" "$root/scripts/release.py" --help
+        [ -z "$python" ] || exec "$python" -P -m release --help
         ;;
     --cert | --cert=*)
         need osslsigncode osslsigncode
@@ -103,49 +104,24 @@ echo "commit: $commit"
 echo "SOURCE_DATE_EPOCH: $SOURCE_DATE_EPOCH ($(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC'))"
 
 # A wrong passphrase or a full OUT_DIR ends the run before the build.
-step "$python" "$root/scripts/release.py" --preflight "$@" </dev/null || exit 1
+step "$python" -P -m release --preflight "$@" </dev/null || exit 1
 
-# The commit's own tree in a fresh folder: no cache, flag or edit of build/
-# or of the work tree reaches the release.
 work=$(mktemp -d "${TMPDIR:-/tmp}/release-build.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/src"
-git -C "$root" archive "$commit" | tar -x -C "$work/src"
 echo "building Setup.exe (win32 preset) and setup-plan from $commit" >&2
-# CMake takes CXXFLAGS, LDFLAGS and more from the environment on first
-# configure: the build sees only this allow-list, so the caller's cannot
-# change Setup.exe.
-clean_env=(env -i "PATH=$PATH" "HOME=${HOME:-/}" "TMPDIR=${TMPDIR:-/tmp}" LANG=C.UTF-8 TZ=UTC
-    "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH")
 # The build's tools start with Ctrl+C ignored, as background jobs do: they are
 # stopped with SIGTERM.
 step_signal=TERM
-if ! step "${clean_env[@]}" bash -ec 'cd "$0"
-    cmake --preset win32
-    cmake --build --preset win32 --target Setup -j2
-    cmake --preset native
-    cmake --build --preset native --target setup-plan -j2' "$work/src" >"$work/build.log" 2>&1; then
-    tail -n 20 "$work/build.log" >&2
+if ! step bash "$root/release/clean-build.sh" "$root" "$commit" "$work/src" Setup; then
     echo "error: the build of $commit failed (its last lines above); nothing was released" >&2
     exit 1
 fi
-
-# The toolchain that built Setup.exe, as CMake found it: printed here and
-# written to BUILDINFO.
-compiler=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' \
-    "$work"/src/build/win32/CMakeFiles/*/CMakeCXXCompiler.cmake)
-linker=$(sed -n 's/^CMAKE_LINKER:[A-Z]*=//p' "$work/src/build/win32/CMakeCache.txt")
-first_line() { "${clean_env[@]}" "$@" --version 2>&1 | head -n 1; }
-{
-    echo "commit: $commit"
-    echo "compiler: $(first_line "$compiler")"
-    echo "binutils: $(first_line "$linker")"
-    echo "cmake: $(first_line cmake)"
-} >"$work/build-info"
+# The toolchain that built Setup.exe: printed here and written to BUILDINFO.
+{ echo "commit: $commit"; cat "$work/src/build-tools"; } >"$work/build-info"
 tail -n +2 "$work/build-info"
 step_signal=''
 
 status=0
-step "$python" "$work/src/scripts/release.py" --checked --setup-exe "$work/src/build/win32/Setup.exe" \
+step env PYTHONPATH="$work/src" "$python" -P -m release --checked --setup-exe "$work/src/build/win32/Setup.exe" \
     --plan-tool "$work/src/build/native/setup-plan" --build-info "$work/build-info" "$@" </dev/null || status=$?
 exit "$status"

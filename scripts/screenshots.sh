@@ -3,6 +3,6 @@
 # runs under Wine. Run it again whenever a text changes, and commit the PNGs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/wine-build.sh
+source lab/wine-build.sh
 echo "pictures of ${SETUP_WINE_PATH}"
-PYTHONDONTWRITEBYTECODE=1 python3 scripts/screenshots.py
+PYTHONDONTWRITEBYTECODE=1 PYTHONPATH="$PWD" python3 -P -m lab.screenshots

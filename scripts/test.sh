@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
-chosen=$(bash scripts/wine-arch.sh)
+chosen=$(bash lab/wine-arch.sh)
 arch=${chosen%%$'\n'*}
 proven="Wine tests run ${chosen#*$'\n'}"
 echo "$proven"

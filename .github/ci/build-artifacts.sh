@@ -25,7 +25,9 @@ bash "$root/scripts/check-kit.sh" "$out/kit"
 kit=$(echo "$out"/kit/Orvo_Tool-Setup-check-*.zip)
 unzip -p "$kit" '*/dist/Setup.exe' >"$out/Setup.exe"
 
-python3 "$root/scripts/make_distribution.py" "$out/sample" --language 1
+# The sample is written from the plan printer of a build of this commit.
+(cd "$root" && cmake --preset native >/dev/null && cmake --build --preset native -j2 --target setup-plan >/dev/null)
+PYTHONPATH="$root" python3 -P -m sample.distribution "$out/sample" --language 1
 # The signing time must fall inside the chain's validity, which began just now.
 SOURCE_DATE_EPOCH=$(date +%s) bash "$root/scripts/release.sh" --cert "$keys/signer-chain.pem" --key "$keys/signer.key" \
     --pass-file "$keys/pass" --ca "$keys/root.pem" "$out/sample" "$out/release"

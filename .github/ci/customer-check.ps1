@@ -1,10 +1,10 @@
-# The README's customer check for Windows, scripts/check-release.ps1, on the
+# The README's customer check for Windows, release/check-release.ps1, on the
 # release the Linux job made (with ROOT.pem, already trusted, and
 # VENDOR_SHA256): it must pass on the release as made, and stop with the
 # reason on each spoiled copy.
 param([Parameter(Mandatory = $true)] [string] $Release)
 $ErrorActionPreference = 'Stop'
-$check = Join-Path $PSScriptRoot '..\..\scripts\check-release.ps1'
+$check = Join-Path $PSScriptRoot '..\..\release\check-release.ps1'
 $vendor = (Get-Content -LiteralPath (Join-Path $Release 'VENDOR_SHA256')).Trim()
 "PowerShell $($PSVersionTable.PSVersion) ($($PSVersionTable.PSEdition))"
 

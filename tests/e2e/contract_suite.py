@@ -8,8 +8,8 @@ import subprocess
 import sys
 import time
 
-from lab import NO_DAC_OVERRIDE, arch, loader, wineserver, windows_build
-from scenario import Scenario
+from lab.wine import NO_DAC_OVERRIDE, arch, loader, wineserver, windows_build
+from checked import Scenario
 
 
 def main():

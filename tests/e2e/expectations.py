@@ -2,7 +2,7 @@
 icon and buttons, and the exit status."""
 from pathlib import Path
 
-from report import Report
+from lab.report import Report
 
 
 def expect(actual, wanted, what):

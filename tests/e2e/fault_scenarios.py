@@ -10,8 +10,9 @@ import sys
 
 from expectations import expect, expect_completion, expect_error, incomplete
 from invariants import check_invariants, registry, snapshot, strays_at_host_root
-from lab import loader, windows_build, wineserver
-from scenario import REG_BINARY, REG_MULTI_SZ, REG_QWORD, Scenarios, bites, place, reg_text, reg_value
+from lab.wine import loader, windows_build, wineserver
+from checked import Scenarios, bites, place
+from lab.scenario import REG_BINARY, REG_MULTI_SZ, REG_QWORD, reg_text, reg_value
 
 scenario = Scenarios()
 

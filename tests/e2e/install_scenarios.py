@@ -8,11 +8,12 @@ import zipfile
 from pathlib import Path
 
 from expectations import INCOMPLETE, expect, expect_completion, expect_error, incomplete
-from lab import windows_build
-import expected_plan  # noqa: E402  (its folder is put on the path by lab)
-import make_distribution  # noqa: E402
+import expected_plan
+from checked import Scenarios, shell_folders_opens
 from invariants import TEMPORARY
-from scenario import REG_DWORD, REG_EXPAND_SZ, REG_SZ, Scenarios, reg_text, reg_value, shell_folders_opens
+from lab.scenario import REG_DWORD, REG_EXPAND_SZ, REG_SZ, reg_text, reg_value
+from lab.wine import windows_build
+from sample import distribution as sample
 
 scenario = Scenarios()
 
@@ -286,14 +287,13 @@ def released_zip_installs_as_a_customer_would(s):
     """The release command's zip, extracted, and its Setup.exe started from the
     extracted folder: the full tree. The zip holds the build this host runs."""
     source = s.root / 'vendor'
-    make_distribution.write(source, language=2)
-    release = Path(__file__).resolve().parents[2] / 'scripts' / 'release.py'
-    python = subprocess.run(['bash', str(release.with_name('release-python.sh'))], check=True, capture_output=True,
-                            text=True).stdout.strip()
-    subprocess.run([python, str(release), '--setup-exe', str(windows_build() / 'Setup.exe'),
+    sample.write(source, language=2)
+    probe = Path(__file__).resolve().parents[2] / 'release' / 'python.sh'
+    python = subprocess.run(['bash', str(probe)], check=True, capture_output=True, text=True).stdout.strip()
+    subprocess.run([python, '-P', '-m', 'release', '--setup-exe', str(windows_build() / 'Setup.exe'),
                     '--plan-tool', os.environ['SETUP_PLAN_TOOL'], '--epoch', '1767225600',
                     str(source), str(s.root / 'out')], check=True, capture_output=True)
-    top = f"Orvo_Tool-Setup-{make_distribution.VERSIONS['Orvo Tool.exe']}"
+    top = f"Orvo_Tool-Setup-{sample.VERSIONS['Orvo Tool.exe']}"
     with zipfile.ZipFile(s.root / 'out' / f'{top}.zip') as z:
         z.extractall(s.dist)
     s.dist = s.dist / top

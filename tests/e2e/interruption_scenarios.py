@@ -7,10 +7,9 @@ import subprocess
 import sys
 
 from expectations import TEXTS, expect, expect_completion, expect_error, incomplete
-from invariants import registry, snapshot
-from report import Report
-from scenario import Scenarios, Skip
-import expected_plan  # noqa: E402  (its folder is put on the path by lab)
+import expected_plan
+from checked import Scenarios, Skip
+from lab.report import Report
 
 scenario = Scenarios()
 
@@ -105,10 +104,10 @@ def double_launch_runs_one_after_the_other(s):
     for path in other.rglob('*'):
         if path.is_file() and path.name not in ('dLangv.dat', 'Setup.exe'):
             path.write_bytes(b'other ' + path.read_bytes())
-    before, reg_before = snapshot(s.drive_c), registry(s.prefix)
+    before = s.observe()
     started = [s.start(s.root / 'first.txt'), s.start(s.root / 'second.txt', dist=other)]
     try:
-        results = [s.finish(run, before, reg_before) for run in started]
+        results = [s.finish(run, before) for run in started]
     finally:
         s.stop_wine()
     texts = [Report.box_text(r.boxes[0]) for r in results]

@@ -6,7 +6,7 @@ import unittest
 from pathlib import Path
 
 import invariants
-from report import Report
+from lab.report import Report
 
 DESKTOP = 'users/u/Desktop'
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The check kit (setup-check.exe, with the contract suite and a sample
-distribution, as scripts/check_kit.py assembles it) run under Wine in a
+distribution, as kit/package.py assembles it) run under Wine in a
 fresh prefix: every scenario passes or is skipped with its reason, and the
 prefix is left as it was but for the report and its pictures. Then the
 kit's guards: one kit at a time, a Desktop value that comes back after a
@@ -15,11 +15,11 @@ import time
 
 from expectations import expect, expect_completion, expect_error
 from invariants import check_invariants, registry, snapshot
-from lab import NO_DAC_OVERRIDE, arch, architecture_line, loader, windows_build, wineserver
-from scenario import Scenarios
-import check_kit  # noqa: E402  (scripts/, put on the path by lab)
-import expected_plan  # noqa: E402
-import make_distribution  # noqa: E402
+import expected_plan
+from checked import Scenarios
+from kit import package as check_kit
+from lab.wine import NO_DAC_OVERRIDE, arch, architecture_line, loader, windows_build, wineserver
+from sample import distribution as sample
 
 scenario = Scenarios()
 SHELL_FOLDERS = 'user.reg:Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell Folders'
@@ -209,7 +209,7 @@ def check_kit_fails_a_shortcut_made_on_the_build_machine(s):
     it must; the shell's reading of it is in the report."""
     def build_machine_shortcut(kit):
         shutil.copytree(kit / 'dist', kit / 'broken')
-        (kit / 'broken' / 'Orvo Tool.lnk').write_bytes(make_distribution.shell_link(
+        (kit / 'broken' / 'Orvo Tool.lnk').write_bytes(sample.shell_link(
             'D:\\build\\Orvo Tool.exe', 'D:\\build', 'D:\\build\\Orvo Tool.exe'))
 
     code, out = run_kit(s, '--only', 'install-en', 'C:\\kit\\broken', prepare=build_machine_shortcut)

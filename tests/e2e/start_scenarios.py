@@ -3,7 +3,7 @@
 import sys
 
 from expectations import expect, expect_completion, expect_error, incomplete
-from scenario import Scenarios, bites, place
+from checked import Scenarios, bites, place
 
 scenario = Scenarios()
 

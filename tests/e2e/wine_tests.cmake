@@ -11,7 +11,7 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(lab ${CMAKE_BINARY_DIR}/wine-lab)
 set(e2e ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
 set(wine_env SETUP_WINDOWS_BUILD=${SETUP_WINDOWS_BUILD} SETUP_WINE_ARCH=${SETUP_WINE_ARCH} SETUP_LAB=${lab}
-    SETUP_PLAN_TOOL=$<TARGET_FILE:setup-plan> PYTHONDONTWRITEBYTECODE=1)
+    SETUP_PLAN_TOOL=$<TARGET_FILE:setup-plan> PYTHONDONTWRITEBYTECODE=1 ${SETUP_PYTHONPATH})
 
 add_test(NAME wine.display.start COMMAND ${Python3_EXECUTABLE} ${e2e}/winelab.py start-display)
 add_test(NAME wine.display.stop COMMAND ${Python3_EXECUTABLE} ${e2e}/winelab.py stop-display)
@@ -22,7 +22,7 @@ set_tests_properties(wine.template PROPERTIES FIXTURES_SETUP wine_prefix FIXTURE
     ENVIRONMENT "${wine_env}" TIMEOUT 600)
 
 foreach(script start_scenarios install_scenarios fault_scenarios interruption_scenarios)
-    execute_process(COMMAND ${Python3_EXECUTABLE} ${e2e}/${script}.py --list
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env ${SETUP_PYTHONPATH} ${Python3_EXECUTABLE} ${e2e}/${script}.py --list
         OUTPUT_VARIABLE names OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
     foreach(name ${names})
         add_test(NAME wine.${name} COMMAND ${Python3_EXECUTABLE} ${e2e}/${script}.py ${name})
@@ -39,7 +39,7 @@ add_test(NAME harness.invariants COMMAND ${Python3_EXECUTABLE} ${e2e}/invariants
 set_tests_properties(harness.invariants PROPERTIES ENVIRONMENT "${wine_env}")
 
 # The check kit for real Windows, run whole under Wine.
-execute_process(COMMAND ${Python3_EXECUTABLE} ${e2e}/kit_scenarios.py --list
+execute_process(COMMAND ${CMAKE_COMMAND} -E env ${SETUP_PYTHONPATH} ${Python3_EXECUTABLE} ${e2e}/kit_scenarios.py --list
     OUTPUT_VARIABLE names OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 foreach(name ${names})
     add_test(NAME wine.${name} COMMAND ${Python3_EXECUTABLE} ${e2e}/kit_scenarios.py ${name})

@@ -8,8 +8,8 @@ boxprobe saw), expectations.py (what a run must have shown)."""
 import sys
 
 from invariants import strays_at_host_root
-from lab import start_display, stop_display
-from scenario import boot_template
+from lab.scenario import boot_template
+from lab.wine import start_display, stop_display
 
 
 def boot_checked_template():

@@ -1,5 +1,5 @@
 # Short, bounded fuzz runs of the fuzz build (SETUP_FUZZ_BUILD); longer ones:
-# scripts/fuzz.sh.
+# tests/fuzz/fuzz.sh.
 set(SETUP_FUZZ_BUILD "" CACHE PATH "Folder of the clang fuzz build")
 if(NOT SETUP_FUZZ_BUILD)
     message(STATUS "Fuzz runs: off (no SETUP_FUZZ_BUILD)")

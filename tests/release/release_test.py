@@ -22,22 +22,20 @@ import zipfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(ROOT / 'scripts'))
-sys.path.insert(0, str(ROOT / 'tests'))
-import expected_plan  # noqa: E402
-import make_distribution  # noqa: E402
-from release_common import sha256  # noqa: E402
-from release_pe import authenticode_sha256  # noqa: E402
-from release_signing import offline_flags  # noqa: E402
+import expected_plan
+from release.common import sha256
+from release.pe import authenticode_sha256
+from release.signing import offline_flags
+from sample import distribution as sample
 
 WORK = Path(os.environ.get('RELEASE_WORK', '/tmp/release-test'))
 EPOCH = '1767225600'  # 2026-01-01
-TOP = f"Orvo_Tool-Setup-{make_distribution.VERSIONS['Orvo Tool.exe']}"
+TOP = f"Orvo_Tool-Setup-{sample.VERSIONS['Orvo Tool.exe']}"
 BUILD = Path(os.environ.get('SETUP_PRODUCT_BUILD', '.')) / 'Setup.exe'
 
 
 def release_cmd(source, out, *extra):
-    return [sys.executable, str(ROOT / 'scripts' / 'release.py'), '--setup-exe', str(BUILD),
+    return [sys.executable, '-P', '-m', 'release', '--setup-exe', str(BUILD),
             '--plan-tool', os.environ['SETUP_PLAN_TOOL'], '--epoch', EPOCH, *extra, str(source), str(out)]
 
 
@@ -97,8 +95,8 @@ def sample_release_is_reproducible():
     letter case, give byte-identical zips named after the program's version;
     the unused Rakoviny.txt is a note, the exe is the build's, unchanged, and
     the report says that nothing is signed."""
-    sources = [make_distribution.write(fresh('sample'), language=1),
-               other_case(make_distribution.write(fresh('sample-case'), language=1))]
+    sources = [sample.write(fresh('sample'), language=1),
+               other_case(sample.write(fresh('sample-case'), language=1))]
     zips = []
     for run, source in zip(('first', 'other-case'), sources):
         out = WORK / run
@@ -213,11 +211,11 @@ def tamper(folder, member, data):
 
 CUSTOMER_CASES = [  # what, member swapped, its new bytes, SHA256SUMS.p7s forged, the checks pass
     ('as released', None, None, False, True),
-    ('a PDF swapped, SHA256SUMS redone', 'Data/Kesmark.pdf', make_distribution.pdf('Forged'), False, False),
-    ('a program swapped, SHA256SUMS redone', 'Orvo Tool.exe', make_distribution.placeholder_exe('x', '4.3.1'), False,
+    ('a PDF swapped, SHA256SUMS redone', 'Data/Kesmark.pdf', sample.pdf('Forged'), False, False),
+    ('a program swapped, SHA256SUMS redone', 'Orvo Tool.exe', sample.placeholder_exe('x', '4.3.1'), False,
      False),
     ('a PDF swapped, SHA256SUMS redone and signed by a TLS certificate under the same root', 'Data/Kesmark.pdf',
-     make_distribution.pdf('Forged'), True, False),
+     sample.pdf('Forged'), True, False),
 ]
 
 
@@ -252,7 +250,7 @@ def signed_release_verifies_and_holds_the_build():
     served = fresh('served')
     ca = throwaway_ca(fresh('keys'), crl_url=crl_server(served))
     vendor = openssl_fingerprint(ca['leaf'])
-    source = make_distribution.write(fresh('signed-source'), language=0)
+    source = sample.write(fresh('signed-source'), language=0)
     releases = []
     for run in ('signed-1', 'signed-2'):
         out = WORK / run
@@ -350,7 +348,7 @@ def signing_faults_release_nothing():
          "the signature of Orvo Tool.exe does not verify against the system's roots"),
     ]
     for what, replace, presigned, env, message in cases:
-        source = make_distribution.write(fresh('fault-source'), language=1)
+        source = sample.write(fresh('fault-source'), language=1)
         if presigned:
             signed = WORK / 'presigned.exe'
             subprocess.run(['osslsigncode', 'sign', '-certs', str(foreign['cert']), '-key', str(foreign['key']),
@@ -407,7 +405,7 @@ def token_release_equals_the_key_file_release():
                 ['--import', str(plain), '--token', 'release', '--label', 'signer', '--id', '01', '--pin', '2468']):
         subprocess.run(['softhsm2-util', *cmd], check=True, capture_output=True, env=env)
     plain.unlink()
-    source = make_distribution.write(fresh('token-source'), language=2)
+    source = sample.write(fresh('token-source'), language=2)
     token = dict(key='pkcs11:token=release;object=signer', pkcs11_module=spy, cert=ca['leaf'],
                  chain=ca['intermediate'])  # the chain given apart
     absent = dict(token, key='pkcs11:token=absent;object=signer')
@@ -511,7 +509,7 @@ def timestamped_release_outlives_its_certificate():
     stranger = throwaway_ca(fresh('ts-stranger'))
     url = timestamp_server({'good': time_stamping_authority(keys, 'root', 'TSA'),
                             'foreign': time_stamping_authority(stranger['root'].parent, 'root', 'TSA')})
-    source = make_distribution.write(fresh('ts-source'), language=1)
+    source = sample.write(fresh('ts-source'), language=1)
     day = dict(cert=keys / 'day-chain.pem', key=keys / 'day.key', tsa_ca=ca['root'])
     cases = [  # what, authority's path, the one error line or None
         ('the authority under --tsa-ca', 'good', None),
@@ -591,7 +589,7 @@ def programs_signed_at_input():
         if '-TSA-certs' in sign and not has_test_authority:
             print(f'{what}: skipped: this osslsigncode has no test timestamp authority (-TSA-certs)')
             continue
-        source = make_distribution.write(fresh('input-source'), language=1)
+        source = sample.write(fresh('input-source'), language=1)
         signed = WORK / 'input-signed.exe'
         now = int(time.time())  # after every certificate here was issued
         stamp = ['-TSA-time', str(now)] if '-TSA-certs' in sign else []
@@ -631,7 +629,7 @@ def signals_leave_out_dir_as_found():
     """SIGTERM, SIGHUP or Ctrl+C while SHA256SUMS is being signed: one error
     line naming the signal, no traceback, OUT_DIR as found."""
     ca = throwaway_ca(fresh('signal-keys'))
-    source = make_distribution.write(fresh('signal-source'), language=1)
+    source = sample.write(fresh('signal-source'), language=1)
     for signum in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
         env = signal_sending('openssl', signum, fresh('signal-bin'))
         for before in ('none', 'empty'):
@@ -680,7 +678,7 @@ def release_sh_builds_the_commit_alone():
     commit = subprocess.run(git + ['rev-parse', 'HEAD'], check=True, capture_output=True, text=True).stdout.strip()
     subprocess.run(['cmake', '--preset', 'win32', '-DCMAKE_CXX_FLAGS_MINSIZEREL=-O1'], cwd=repo, check=True,
                    capture_output=True)
-    source = make_distribution.write(fresh('sh-source'), language=1)
+    source = sample.write(fresh('sh-source'), language=1)
     out = WORK / 'sh-out'
     shutil.rmtree(out, ignore_errors=True)
     release_sh = ['bash', str(repo / 'scripts' / 'release.sh'), *signing_args(ca), str(source), str(out)]
@@ -730,7 +728,7 @@ def certificate_mistakes_stop_before_the_build():
     issue(keys, 'tls', 'intermediate', '/CN=www.test.invalid', 'extendedKeyUsage=serverAuth\n')
     stranger = throwaway_ca(fresh('stranger-keys'))
     repo = commit_of_this_tree()[0]
-    source = make_distribution.write(fresh('mistake-source'), language=1)
+    source = sample.write(fresh('mistake-source'), language=1)
     chain = ca['intermediate']  # each mistake alone: the rest of the chain is whole
     cases = [
         ('a key that is not the certificate\'s', dict(key=keys / 'tls.key', pass_file=keys / 'pass'),
@@ -786,9 +784,9 @@ BAD = [
 def bad_distributions_are_refused():
     """Each fault alone: exit status 1, a line naming the file and the fault,
     nothing in OUT_DIR. All at once: every one reported in one run."""
-    everything = make_distribution.write(fresh('bad-all'), language=1)
+    everything = sample.write(fresh('bad-all'), language=1)
     for what, spoil, message in BAD:
-        source = make_distribution.write(fresh('bad'), language=1)
+        source = sample.write(fresh('bad'), language=1)
         spoil(source)
         spoil(everything)
         out = WORK / 'bad-out'
@@ -816,7 +814,7 @@ def sample_shortcuts_read_back_through_liblnk():
     and liblnk-utils' lnkinfo): the installed program with its folder and
     icon, and the data folder."""
     import pylnk
-    folder = make_distribution.write(fresh('shortcuts-sample'), language=1)
+    folder = sample.write(fresh('shortcuts-sample'), language=1)
     for name, target, working_dir, icon, index, attributes in SAMPLE_SHORTCUTS:
         link = pylnk.file()
         link.open(str(folder / name))
@@ -828,7 +826,7 @@ def sample_shortcuts_read_back_through_liblnk():
 
 
 def shortcut(name, **link):
-    return rewrite(name, make_distribution.shell_link(**link))
+    return rewrite(name, sample.shell_link(**link))
 
 
 TOOL = 'C:\\Orvo_Tool\\Orvo Tool.exe'
@@ -843,7 +841,7 @@ SHORTCUT_CASES = [  # what, spoil the source, the one error line (None: released
      'Orvo Tool.lnk points to the network path \\\\build\\share\\Orvo Tool.exe, which a customer\'s machine '
      'cannot reach'),
     ('unreadable (the old 51-byte placeholder)',
-     rewrite('Orvo Tool.lnk', struct.pack('<I', 0x4C) + make_distribution.SHELL_LINK_CLSID
+     rewrite('Orvo Tool.lnk', struct.pack('<I', 0x4C) + sample.SHELL_LINK_CLSID
              + b' placeholder for Orvo Tool.lnk\n'),
      'Orvo Tool.lnk cannot be read by liblnk (unable to read file header data)'),
     ('a relative path only', shortcut('Orvo Tool.lnk', relative='..\\Orvo_Tool\\Orvo Tool.exe'),
@@ -866,7 +864,7 @@ def shortcuts_must_lead_to_their_installed_targets():
     does not count, and the report shows every shortcut's target, working
     folder and icon."""
     for what, spoil, message in SHORTCUT_CASES:
-        source = make_distribution.write(fresh('shortcut-source'), language=1)
+        source = sample.write(fresh('shortcut-source'), language=1)
         spoil(source)
         out = fresh('shortcut-out')
         proc = run_release(source, out)
@@ -893,12 +891,12 @@ def big_pdf(folder):
 
 
 def no_version(folder):
-    (folder / 'Orvo Tool.exe').write_bytes(make_distribution.placeholder_exe('Orvo Tool.exe'))
+    (folder / 'Orvo Tool.exe').write_bytes(sample.placeholder_exe('Orvo Tool.exe'))
 
 
 def product_version(version):
     return lambda folder: (folder / 'Orvo Tool.exe').write_bytes(
-        make_distribution.placeholder_exe('Orvo Tool.exe', version))
+        sample.placeholder_exe('Orvo Tool.exe', version))
 
 
 def stand_in_data(folder):
@@ -925,7 +923,7 @@ def failures_leave_out_dir_as_found():
     """Failures outside the distribution's files: one error line, no
     traceback, and OUT_DIR exactly as it was before the run."""
     for what, spoil, before, options, limit, message in OUT_CASES:
-        source = make_distribution.write(fresh('out-source'), language=1)
+        source = sample.write(fresh('out-source'), language=1)
         if spoil:
             spoil(source)
         out = WORK / 'out-case'
@@ -945,12 +943,12 @@ def failures_leave_out_dir_as_found():
 
 
 def check_kit_signs_its_programs():
-    """check_kit.py with the release's --cert and --key: both programs in the
+    """The kit's packager with the release's --cert and --key: both programs in the
     kit's zip verify against the root alone and name the signer; with --cert
     alone nothing is made."""
     ca = throwaway_ca(fresh('kit-keys'))
     out = fresh('kit-out')
-    base = [sys.executable, str(ROOT / 'scripts' / 'check_kit.py'), '--build', str(BUILD.parent), '--version', 'test',
+    base = [sys.executable, '-P', '-m', 'kit.package', '--build', str(BUILD.parent), '--version', 'test',
             '--epoch', EPOCH]
     half = subprocess.run(base + ['--cert', str(ca['cert']), str(out)], capture_output=True, text=True)
     expect((half.returncode, list(out.iterdir())), (1, []), f'--cert alone ({half.stderr.strip()})')

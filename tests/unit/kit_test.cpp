@@ -8,9 +8,9 @@
 #include <map>
 
 #include "platform/text.h"
-#include "tools/setup_check/desktop_save.h"
-#include "tools/setup_check/facts.h"
-#include "tools/setup_check/reading.h"
+#include "kit/src/desktop_save.h"
+#include "kit/src/facts.h"
+#include "kit/src/reading.h"
 
 namespace kit {
 

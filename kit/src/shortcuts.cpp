@@ -1,0 +1,105 @@
+#include "kit/src/shortcuts.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "lab/shelllink/shelllink.h"
+
+namespace kit {
+namespace {
+
+using shelllink::Kind;
+
+struct Target {
+    const wchar_t* shortcut;
+    const wchar_t* path;
+    Kind kind;
+};
+
+// Where each shortcut must lead once installed, as the release command expects it.
+const Target kTargets[] = {
+    {L"Orvo Tool.lnk", L"C:\\Orvo_Tool\\Orvo Tool.exe", Kind::kFile},
+    {L"Orvo_Tool DATA.lnk", L"C:\\Orvo_Tool Data", Kind::kFolder},
+};
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                  TRUE) == CSTR_EQUAL;
+}
+
+bool IsShortcut(const std::wstring& name) {
+    return name.size() > 4 && SamePath(name.substr(name.size() - 4), L".lnk");
+}
+
+const Target* TargetOf(const std::wstring& name) {
+    for (const Target& t : kTargets)
+        if (SamePath(name, t.shortcut)) return &t;
+    return nullptr;
+}
+
+std::string Hex(HRESULT hr) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+
+std::string Shown(const std::wstring& text) { return text.empty() ? "none" : Narrow(text); }
+
+std::string Described(const shelllink::Shortcut& s) {
+    if (!s.error.empty()) return Narrow(s.error);
+    return "target " + Shown(s.path) + ", working folder " + Shown(s.workingFolder) + ", icon " +
+           (s.iconFile.empty() ? "none" : Narrow(s.iconFile) + "," + std::to_string(s.iconIndex)) + ", resolved " +
+           Hex(s.resolveStatus) + " to " + Shown(s.resolvedPath) + " (" + shelllink::KindName(s.resolvedKind) + ")";
+}
+
+void ExpectLeadsTo(Check& check, const std::string& name, const shelllink::Shortcut& s, const Target& t) {
+    if (!SamePath(s.path, t.path)) {
+        check.Expect(false, name + " points to " + Shown(s.path) + ", not " + Narrow(t.path));
+        return;
+    }
+    check.Expect(s.resolveStatus == S_OK, "the shell could not resolve " + name + " (" + Hex(s.resolveStatus) + ")");
+    if (!SamePath(s.resolvedPath, t.path)) {
+        check.Expect(false, name + " resolves to " + Shown(s.resolvedPath) + ", not " + Narrow(t.path));
+        return;
+    }
+    check.Expect(s.resolvedKind != Kind::kMissing, name + "'s target " + Narrow(t.path) + " is missing");
+    check.Expect(s.resolvedKind == Kind::kMissing || s.resolvedKind == t.kind,
+                 name + "'s target " + Narrow(t.path) + " is a " + shelllink::KindName(s.resolvedKind) + ", not a " +
+                     shelllink::KindName(t.kind));
+}
+
+// A working folder or an icon file that is not there: the shell refuses to
+// start the program, or shows a blank icon.
+void ExpectPlacesThere(Check& check, const std::string& name, const shelllink::Shortcut& s) {
+    if (!s.workingFolder.empty())
+        check.Expect(shelllink::KindOf(shelllink::Expanded(s.workingFolder)) == Kind::kFolder,
+                     name + "'s working folder " + Narrow(s.workingFolder) + " is not a folder here");
+    if (!s.iconFile.empty())
+        check.Expect(shelllink::KindOf(shelllink::Expanded(s.iconFile)) == Kind::kFile,
+                     name + "'s icon " + Narrow(s.iconFile) + " is not a file here");
+}
+
+}  // namespace
+
+void ExpectShortcutsOpenTheirTargets(Kit& kit, Check& check) {
+    for (const Copy& c : kit.plan.copies) {
+        if (!c.desktop || !IsShortcut(c.target)) continue;
+        const std::string name = Narrow(c.target);
+        const Target* target = TargetOf(c.target);
+        if (!target) {
+            check.Expect(false, "the kit knows no target for " + name);
+            continue;
+        }
+        const shelllink::Shortcut s = shelllink::Read(Join(kit.desktop, c.target));
+        kit.details.push_back("  shortcut " + name + ": " + Described(s));
+        if (!s.error.empty()) {
+            check.Expect(false, name + ": " + Narrow(s.error));
+            continue;
+        }
+        ExpectLeadsTo(check, name, s, *target);
+        ExpectPlacesThere(check, name, s);
+    }
+}
+
+}  // namespace kit
