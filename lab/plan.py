@@ -1,7 +1,7 @@
 """The installer's plan as the plan printer (setup-plan) prints it from the
 product's own tables: what the sample, the bench and the release read, so
-none of them keeps a list of its own. The tests' expectation is
-tests/expected_plan.tsv, kept apart from this on purpose."""
+none of them keeps a list of its own. The tests' own expectation,
+expected_plan.tsv, is kept apart from this on purpose."""
 import json
 import os
 import subprocess

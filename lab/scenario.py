@@ -1,7 +1,7 @@
 """A scenario: a fresh prefix copied from the template, a distribution folder
 on its C: drive, and runs of the installer through boxprobe. Also the
 registry values boxprobe sets and the lab a script can hold for a while. The
-tests check each run (tests/e2e/checked.py); here a run is only made."""
+Wine tests check each run (their checked.py); here a run is only made."""
 import os
 import pwd
 import shutil
