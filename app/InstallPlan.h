@@ -34,3 +34,13 @@ const Plan& DesktopPlan();  // what the Register button does
 
 // The desktop PDF for a language code, or nullptr for none.
 const wchar_t* LanguagePdf(int language);
+
+// Where each shortcut the desktop plan copies must lead once installed: the
+// vendor's shortcuts are checked against it before a release, and the
+// sample's are made from it.
+struct ShortcutTarget {
+    const wchar_t* shortcut;
+    const wchar_t* target;
+    bool folder;
+};
+const std::vector<ShortcutTarget>& ShortcutTargets();

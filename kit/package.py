@@ -4,7 +4,7 @@ built for Windows, a distribution to check and README.txt, in one folder, and
 packs it as a reproducible zip. Run by check-kit.sh, which builds the programs
 first; the Wine test assembles the same folder from the build its Wine runs.
 
-usage: python3 -m kit.package --build DIR --version V --epoch N [--release RELEASE.zip] [--plan-tool SETUP_PLAN]
+usage: python3 -m kit.package --build DIR --epoch N [--version V] [--release RELEASE.zip] [--plan-tool SETUP_PLAN]
                     [--cert CERT.pem --key KEY [the release's other signing options]] OUT_DIR
 
 With --cert and --key the kit's programs are signed as the release signs
@@ -19,6 +19,7 @@ import tempfile
 import zipfile
 from pathlib import Path
 
+from lab import plan
 from release.common import SIGNING_OPTIONS as SIGNING
 from release.reproducible_zip import pack
 from sample import distribution as sample
@@ -88,6 +89,12 @@ def assemble(build, folder, release_zip=None, version='', language=1, plan_tool=
     return folder
 
 
+def release_version(release_zip, name):
+    """The version in a release zip's name (NAME-VERSION.zip), or None."""
+    stem = Path(release_zip).name.removesuffix('.zip') if release_zip else ''
+    return stem[len(name) + 1:] if stem.startswith(name + '-') and len(stem) > len(name) + 1 else None
+
+
 def sign(signer, folder, epoch, work):
     """Signs each of the kit's programs in place, each verified before it is kept."""
     for name in PROGRAMS:
@@ -100,7 +107,7 @@ def sign(signer, folder, epoch, work):
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument('--build', required=True)
-    ap.add_argument('--version', required=True)
+    ap.add_argument('--version', help="the kit's version (default: the release's, else Setup's own)")
     ap.add_argument('--epoch', type=int, required=True)
     ap.add_argument('--release')
     ap.add_argument('--plan-tool', help='the plan printer the sample is written from')
@@ -112,12 +119,14 @@ def main():
         raise SystemExit('check-kit: --cert and --key go together')
     if any(getattr(args, o[2:].replace('-', '_')) for o in SIGNING[2:]) and not args.cert:
         raise SystemExit('check-kit: the other signing options need --cert and --key')
-    top = f'Orvo_Tool-Setup-check-{args.version}'
+    printed = plan.load(args.plan_tool)
+    version = args.version or release_version(args.release, printed['release']) or printed['setup_version']
+    top = f"{printed['release']}-check-{version}"
     out = Path(args.out_dir)
     out.mkdir(parents=True, exist_ok=True)
     zip_path = out / f'{top}.zip'
     with tempfile.TemporaryDirectory() as stage, tempfile.TemporaryDirectory() as work:
-        folder = assemble(args.build, Path(stage) / top, args.release, args.version, plan_tool=args.plan_tool)
+        folder = assemble(args.build, Path(stage) / top, args.release, version, plan_tool=args.plan_tool)
         if args.cert:  # only signing needs the release's modules (pefile, openssl)
             from release.common import ReleaseError
             from release.signing import Signer

@@ -14,18 +14,19 @@
 #include "platform/win32/handles.h"
 #include "platform/win32/shell_folders_key.h"
 #include "lab/boxdriver/boxdriver.h"
+#include "platform/text.h"
 #include "lab/boxdriver/gdi.h"
 #include "lab/shelllink/shelllink.h"
 #include "lab/winedesktop/wine_desktop.h"
 
 namespace {
 
-using boxdriver::Utf8;
+using text::ToUtf8;
 
 // Keeps each report line on one line.
 std::string Escape(const std::wstring& s) {
     std::string out;
-    for (char c : Utf8(s)) {
+    for (char c : ToUtf8(s)) {
         if (c == '\n') out += "\\n";
         else if (c == '\r') out += "\\r";
         else if (c == '\\') out += "\\\\";
@@ -173,7 +174,7 @@ int Probe(const Options& o, FILE* report) {
     const boxdriver::Run run = boxdriver::Drive(o.drive);
     cover.reset();
     if (!run.error.empty()) {
-        std::fprintf(report, "error=%s\n", Utf8(run.error).c_str());
+        std::fprintf(report, "error=%s\n", ToUtf8(run.error).c_str());
         return 2;
     }
     for (const boxdriver::Seen& s : run.seen) Describe(report, s);

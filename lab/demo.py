@@ -7,7 +7,7 @@ import sys
 from pathlib import Path
 
 root = Path(__file__).resolve().parent.parent
-from lab import scenario
+from lab import plan, scenario
 from lab.report import Report
 from sample import distribution as sample
 
@@ -31,7 +31,7 @@ def main():
     for box in report.boxes:
         print(f'\nbox "{box["caption"]}": {Report.box_text(box)!r} (icon: {box["icon"]}, buttons: {Report.buttons(box)})')
     print(f'exit status: {report.exit}')
-    for folder in ('C:\\Orvo_Tool', 'C:\\Orvo_Tool Data'):
+    for folder in plan.load()['roots']:
         print(f'\n{folder}:')
         print('\n'.join(tree(s.c(folder))))
     desktop = s.drive_c / 'users' / os.environ.get('USER', 'root') / 'Desktop'

@@ -2,8 +2,10 @@
 // Setup.exe is built from, for the release checks and the tests.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/InstallPlan.h"
+#include "app/resources/version.h"
 #include "platform/text.h"
 
 namespace {
@@ -77,6 +79,30 @@ void PrintLanguagePdfs() {
     std::printf("},\n");
 }
 
+// The installed trees: every ensured folder not inside another one.
+void PrintRoots() {
+    std::vector<std::wstring> roots;
+    for (const Step& step : InstallPlan()) {
+        if (step.op != Op::EnsureFolder && step.op != Op::EnsureProgramFolder) continue;
+        const std::wstring folder = step.target;
+        bool inside = false;
+        for (const std::wstring& root : roots) inside = inside || folder.rfind(root + L"\\", 0) == 0;
+        if (!inside) roots.push_back(folder);
+    }
+    std::printf("  \"roots\": [");
+    for (std::size_t i = 0; i < roots.size(); ++i) std::printf("%s%s", i ? ", " : "", Json(roots[i].c_str()).c_str());
+    std::printf("],\n");
+}
+
+void PrintShortcuts() {
+    std::printf("  \"shortcuts\": {");
+    const auto& targets = ShortcutTargets();
+    for (std::size_t i = 0; i < targets.size(); ++i)
+        std::printf("%s%s: {\"target\": %s, \"folder\": %s}", i ? ", " : "", Json(targets[i].shortcut).c_str(),
+                    Json(targets[i].target).c_str(), targets[i].folder ? "true" : "false");
+    std::printf("},\n");
+}
+
 }  // namespace
 
 int main(int argc, char**) {
@@ -85,6 +111,10 @@ int main(int argc, char**) {
         return 2;
     }
     std::printf("{\n");
+    std::printf("  \"release\": %s,\n  \"setup_version\": %s,\n", Json(SETUP_RELEASE_NAME).c_str(),
+                Json(SETUP_VERSION_TEXT).c_str());
+    PrintRoots();
+    PrintShortcuts();
     PrintLanguagePdfs();
     PrintPlan("install", InstallPlan(), false);
     PrintPlan("desktop", DesktopPlan(), true);

@@ -12,15 +12,15 @@ import sys
 import tempfile
 from pathlib import Path
 
+from lab import plan as printed
 from .common import SIGNING_OPTIONS, ReleaseError, Stopped, sha256, shown, stop_on_signals
-from .distribution import check, plan_sources
+from .distribution import check
 from .output import Output, check_out_dir
 from .pe import authenticode_sha256, release_version
 from .report import build_info, report
 from .signing import Signer, sign_programs
 from .reproducible_zip import pack
 
-PRODUCT = 'Orvo_Tool-Setup'
 # The one usage text: release.sh prints it too.
 USAGE = """bash scripts/release.sh [--version V]
            [--cert CERT.pem --key pkcs11:token=...;object=... --pkcs11-module MODULE.so --pass-file PIN_FILE]
@@ -66,14 +66,15 @@ def release(args):
         source_dir, out_dir, signer = preflight(args, work)
         if args.preflight:
             return
-        files, errors, notes = check(source_dir, plan_sources(args.plan_tool))
+        plan = printed.load(args.plan_tool)
+        files, errors, notes = check(source_dir, plan)
         for note in notes:
             print(f'note: {note}')
         if errors:
             print(f'nothing was released: {len(errors)} problem(s) in {shown(source_dir)}')
             raise ReleaseError('\nerror: '.join(errors))
         version, origin = release_version(args.version, files['Orvo Tool.exe'], args.version_mismatch_ok)
-        top = f'{PRODUCT}-{version}'
+        top = f"{plan['release']}-{version}"
         stage = work / 'stage'
         for name, path in files.items():
             target = stage / top / name.replace('\\', '/')

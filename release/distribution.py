@@ -1,26 +1,17 @@
 """The vendor's distribution folder checked against the installer's own plan:
 every file the plan reads present once, regular, non-empty and of its kind."""
-import json
 import os
 import stat
 import struct
-import subprocess
 from pathlib import Path
 
+from lab import plan as printed
 from . import shortcuts
 from .common import shown
 from .pe import pe_image
 
 LANGUAGES = {0: 'Czech', 1: 'English', 2: 'German', 3: 'Swedish', 4: 'Russian'}
 PROGRAMS = ('Orvo Tool.exe', 'Orvo Dustrel.exe')
-
-
-def plan_sources(plan_tool):
-    """Every distribution file the plan reads, in the plan's order, from the product's own tables."""
-    plan = json.loads(subprocess.run([plan_tool], check=True, capture_output=True, text=True).stdout)
-    names = [s['source'] for part in ('install', 'desktop') for s in plan[part] if s['source']]
-    names += [p for p in plan['language_pdfs'].values() if p]
-    return list(dict.fromkeys(names))
 
 
 def windows_name(path, root):
@@ -78,7 +69,7 @@ def file_problem(name, path):
     return content_problem(name, path.read_bytes())
 
 
-def check(source_dir, sources):
+def check(source_dir, plan):
     """(files: name -> host path, errors, notes) of the folder against the plan."""
     index = folder_index(source_dir)
     errors, files, linked = [], {}, set()
@@ -87,7 +78,7 @@ def check(source_dir, sources):
             linked.add(key)
             errors.append(f'{windows_name(paths[0], source_dir)}: {link_problem(paths[0])}')
             del index[key]
-    for name in sources:
+    for name in printed.sources(plan):
         if name.lower().rsplit('\\', 1)[0] in linked:
             continue
         paths = index.pop(name.lower(), [])
@@ -97,7 +88,7 @@ def check(source_dir, sources):
             errors.append(f'{name}: present {len(paths)} times, in names that differ only in case')
         elif problem := file_problem(name, paths[0]):
             errors.append(f'{name}: {problem}')
-        elif problem := shortcuts.problem(name, paths[0]):
+        elif problem := shortcuts.problem(name, paths[0], plan['shortcuts']):
             errors.append(f'{name} {problem}')
         else:
             files[name] = paths[0]

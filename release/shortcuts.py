@@ -5,11 +5,6 @@ import re
 
 import pylnk
 
-# Shortcut -> the target it must name once installed (letter case aside).
-EXPECTED = {
-    'Orvo Tool.lnk': 'C:\\Orvo_Tool\\Orvo Tool.exe',
-    'Orvo_Tool DATA.lnk': 'C:\\Orvo_Tool Data',
-}
 VARIABLE = re.compile(r'%([^%\\]+)%')
 # The one variable a target may use: Setup installs on drive C:.
 KNOWN_VARIABLES = {'systemdrive': 'C:'}
@@ -75,12 +70,12 @@ def read(path):
         link.close()
 
 
-def problem(name, path):
+def problem(name, path, targets):
     """What is wrong with a shortcut of the distribution, worded to follow its
     name, or None. Other files: None."""
     if not name.lower().endswith('.lnk'):
         return None
-    wanted = EXPECTED.get(name)
+    wanted = targets.get(name, {}).get('target')
     if wanted is None:
         return 'is a shortcut the release command knows no target for'
     shortcut, why = read(path)

@@ -109,12 +109,6 @@ def placeholder_exe(name, version=None):
     return head + b'\0' * (align - len(head)) + body
 
 
-# Where the sample's shortcuts lead once installed: target, working folder,
-# icon location (icon index 0), whether the target is a folder.
-SHORTCUTS = {
-    'Orvo Tool.lnk': ('C:\\Orvo_Tool\\Orvo Tool.exe', 'C:\\Orvo_Tool', 'C:\\Orvo_Tool\\Orvo Tool.exe', False),
-    'Orvo_Tool DATA.lnk': ('C:\\Orvo_Tool Data', None, None, True),
-}
 
 SHELL_LINK_CLSID = bytes.fromhex('0114020000000000c000000000000046')
 HAS_LINK_INFO, HAS_RELATIVE_PATH, HAS_WORKING_DIR, HAS_ICON_LOCATION, IS_UNICODE, HAS_EXP_STRING = \
@@ -186,9 +180,13 @@ def shell_link(target=None, working_dir=None, icon=None, folder=False, share=Non
     return header + link_info + strings + extra + struct.pack('<I', 0)  # the terminal block
 
 
-def sample_link(name):
-    target, working_dir, icon, folder = SHORTCUTS[name]
-    return shell_link(target, working_dir, icon, folder)
+def sample_link(shortcut):
+    """A shortcut to where the plan says it leads: a program starts in its own
+    folder and shows its own icon (index 0); a folder has neither."""
+    target, folder = shortcut['target'], shortcut['folder']
+    if folder:
+        return shell_link(target, folder=True)
+    return shell_link(target, target.rpartition('\\')[0], target)
 
 
 def data_list(name):
@@ -196,10 +194,11 @@ def data_list(name):
     return ('\r\n'.join(rows) + '\r\n').encode()
 
 
-def contents(name, language, pdf_pad):
+def contents(name, language, pdf_pad, shortcuts):
     if name == 'dLangv.dat':
         return struct.pack('<i', language)
-    maker = {'.exe': lambda n: placeholder_exe(n, VERSIONS.get(n)), '.lnk': sample_link, '.txt': data_list,
+    maker = {'.exe': lambda n: placeholder_exe(n, VERSIONS.get(n)), '.lnk': lambda n: sample_link(shortcuts[n]),
+             '.txt': data_list,
              '.pdf': lambda n: pdf(n, pdf_pad)}[Path(name).suffix]
     return maker(Path(name).name)
 
@@ -207,9 +206,10 @@ def contents(name, language, pdf_pad):
 def write(folder, language=0, without=(), pdf_pad=0, plan_tool=None):
     folder = Path(folder)
     (folder / 'Data').mkdir(parents=True, exist_ok=True)
-    for name in map(plan.host, plan.sources(plan.load(plan_tool)) + UNUSED):
+    printed = plan.load(plan_tool)
+    for name in map(plan.host, plan.sources(printed) + UNUSED):
         if name not in without:
-            (folder / name).write_bytes(contents(name, language, pdf_pad))
+            (folder / name).write_bytes(contents(name, language, pdf_pad, printed['shortcuts']))
     return folder
 
 

@@ -7,7 +7,7 @@
 #
 #   bash scripts/check-kit.sh [--release RELEASE.zip] [--cert CERT.pem --key KEY [...]] OUT_DIR
 #
-# The version in the name is the release's (from its top folder), else Setup's own.
+# The version in the name is the release's (from its zip's name), else Setup's own.
 # --cert, --key and the release's other signing options (their one list is
 # SIGNING_OPTIONS in release/common.py) sign the kit's programs as the
 # release signs Setup.exe. Only the vendor's own public code-signing
@@ -21,14 +21,11 @@ usage() { echo "usage: check-kit.sh [--release RELEASE.zip] [--cert CERT.pem --k
 release=()
 signing=()
 signing_options=" $(python3 -P -c 'from release.common import SIGNING_OPTIONS; print(*SIGNING_OPTIONS)' 2>/dev/null || true) "
-version=$(sed -n 's/^#define SETUP_VERSION_TEXT "\(.*\)"$/\1/p' "$root/app/resources/version.h")
 while [ $# -gt 1 ]; do
     case "$1" in
     --release)
         [ -f "$2" ] || usage
         release=(--release "$(cd "$(dirname "$2")" && pwd)/$(basename "$2")")
-        name=$(basename "$2" .zip)
-        [ "${name#Orvo_Tool-Setup-}" != "$name" ] && version=${name#Orvo_Tool-Setup-}
         ;;
     *)
         [ "${signing_options#* "$1" }" != "$signing_options" ] || break
@@ -74,4 +71,4 @@ if ! SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH bash "$root/release/clean-build.sh" "$
     exit 1
 fi
 "$python" -P -m kit.package --build "$work/src/build/win32" --plan-tool "$work/src/build/native/setup-plan" \
-    --version "$version" --epoch "$SOURCE_DATE_EPOCH" "${release[@]}" "${signing[@]}" "$out"
+    --epoch "$SOURCE_DATE_EPOCH" "${release[@]}" "${signing[@]}" "$out"

@@ -5,11 +5,10 @@ missing, extra or reordered name in the plan is caught.
 
 usage: check_plan.py SETUP_PLAN_PROGRAM
 """
-import json
-import subprocess
 import sys
 
 import expected_plan
+from lab import plan
 
 
 def differences(actual):
@@ -28,6 +27,11 @@ def differences(actual):
     if actual['language_pdfs'] != expected_plan.LANGUAGE_PDFS:
         problems.append(f'language PDFs: expected {expected_plan.LANGUAGE_PDFS}, '
                         f'the product has {actual["language_pdfs"]}')
+    shortcuts = {name: (s['target'], s['folder']) for name, s in actual['shortcuts'].items()}
+    for what, want, have in (('roots', expected_plan.roots(), actual['roots']),
+                             ('shortcut targets', expected_plan.SHORTCUT_TARGETS, shortcuts)):
+        if want != have:
+            problems.append(f'{what}: expected {want}, the product has {have}')
     return problems
 
 
@@ -35,7 +39,7 @@ def main(argv):
     if len(argv) != 2:
         print(__doc__, file=sys.stderr)
         return 2
-    actual = json.loads(subprocess.run([argv[1]], check=True, capture_output=True, text=True).stdout)
+    actual = plan.load(argv[1])
     problems = differences(actual)
     for p in problems:
         print(p)

@@ -11,7 +11,7 @@ CLASSES = {'copy': 'replaced', 'copy-kept': 'kept', 'remove': 'removed', 'remove
 
 
 def _read():
-    steps, pdfs, unused = [], {}, []
+    steps, pdfs, unused, shortcuts = [], {}, [], {}
     for line in (Path(__file__).with_name('expected_plan.tsv')).read_text(encoding='utf-8').splitlines():
         if not line or line.startswith('#'):
             continue
@@ -20,12 +20,15 @@ def _read():
             pdfs[cells[1]] = cells[2] or None
         elif cells[0] == 'unused':
             unused.append(cells[1])
+        elif cells[0] == 'shortcut':
+            shortcuts[cells[1]] = (cells[2], cells[3] == 'folder')
         else:
             steps.append(Step(cells[0], cells[1], cells[2] or None, cells[3] or None))
-    return steps, pdfs, unused
+    return steps, pdfs, unused, shortcuts
 
 
-STEPS, LANGUAGE_PDFS, UNUSED = _read()
+# SHORTCUT_TARGETS: shortcut name -> (the target it must lead to once installed, whether a folder).
+STEPS, LANGUAGE_PDFS, UNUSED, SHORTCUT_TARGETS = _read()
 
 
 def steps(plan=None, op=None):
@@ -64,6 +67,15 @@ def desktop_names():
 def language_pdf(code):
     key = 'negative' if code < 0 else str(code) if code <= 4 else 'above 4'
     return LANGUAGE_PDFS[key]
+
+
+def roots():
+    """The installed trees: every folder made that is not inside another."""
+    found = []
+    for folder in folders():
+        if not any(folder.startswith(root + '\\') for root in found):
+            found.append(folder)
+    return found
 
 
 def folders():

@@ -7,3 +7,5 @@
 #define SETUP_VERSION_BUILD 0
 #define SETUP_VERSION_TEXT "1.0.0.0"
 #define SETUP_PRODUCT_NAME "Setup"
+// The release's zip and its top folder begin with this, and so does the check kit's.
+#define SETUP_RELEASE_NAME "Orvo_Tool-Setup"

@@ -42,14 +42,6 @@ void Describe(Kit& kit, const boxdriver::Seen& s, int run) {
 
 }  // namespace
 
-std::wstring Wide(const std::string& s) {
-    if (s.empty()) return {};
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &out[0], n);
-    return out;
-}
-
 std::wstring Format(const std::wstring& pattern, int number, const std::wstring& text) {
     std::wstring out = pattern;
     out.replace(out.find(L"%d"), 2, std::to_wstring(number));

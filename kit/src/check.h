@@ -49,7 +49,6 @@ struct Kit {
     std::vector<std::string> details;         // what the report says about the scenario's runs
 };
 
-std::wstring Wide(const std::string& s);
 // "%d" and "%s" replaced in order.
 std::wstring Format(const std::wstring& pattern, int number, const std::wstring& text);
 std::wstring Format(const std::wstring& pattern, const std::wstring& first, const std::wstring& second);

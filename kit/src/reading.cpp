@@ -208,5 +208,6 @@ const boxdriver::Seen* ExpectError(Check& check, const Readable& can, const boxd
 }
 
 std::string Narrow(const std::wstring& s) { return text::ToUtf8(s); }
+std::wstring Wide(const std::string& s) { return text::FromUtf8(s); }
 
 }  // namespace kit

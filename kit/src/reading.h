@@ -43,7 +43,8 @@ void ExpectCompletion(Check& check, const Readable& can, const boxdriver::Run& r
 const boxdriver::Seen* ExpectError(Check& check, const Readable& can, const boxdriver::Run& run,
                                    const std::wstring& text);
 
-// UTF-8, for the report and the console: the kit's one narrowing.
+// UTF-8, for the report and the console, and back: the platform's one converter.
 std::string Narrow(const std::wstring& s);
+std::wstring Wide(const std::string& s);
 
 }  // namespace kit

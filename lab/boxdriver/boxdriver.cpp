@@ -384,15 +384,6 @@ void Session::Start() {
 
 }  // namespace
 
-std::string Utf8(const std::wstring& s) {
-    if (s.empty()) return {};
-    const int n =
-        ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
-
 bool Screenshot(HWND hwnd, const std::wstring& path) {
     RECT r;
     if (!::GetWindowRect(hwnd, &r)) return false;

@@ -27,8 +27,6 @@ struct Options {
 
 Run Drive(const Options& options);
 
-std::string Utf8(const std::wstring& s);
-
 // A window as it draws itself (not what covers it on the screen), as a PNG file.
 bool Screenshot(HWND hwnd, const std::wstring& path);
 
