@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 
 #include "platform/text.h"
 #include "kit/src/desktop_save.h"
@@ -258,6 +259,35 @@ TEST(SystemFacts, RunFoldersSortInTimeOrder) {
     EXPECT_EQ(inOrder[0], "2026-09-30 23.59.59Z");
     EXPECT_EQ(inOrder[2], "2026-10-01 00.00.00Z (2)");
     for (std::size_t i = 1; i < inOrder.size(); ++i) EXPECT_LT(inOrder[i - 1], inOrder[i]) << inOrder[i];
+}
+
+// A folder already there, an earlier run's or anyone's, is never written into.
+TEST(SystemFacts, ARunFolderIsMadeAfreshNeverReused) {
+    const std::string first = "2026-10-01 00.00.00Z";
+    std::set<std::string> full;
+    for (unsigned attempt = 1; attempt < 100; ++attempt) full.insert(RunFolderName(2026, 10, 1, 0, 0, 0, attempt));
+    const struct {
+        std::set<std::string> there;
+        int failsAt;  // the call of `make` that fails; 0: none
+        std::string made;
+    } cases[] = {
+        {{}, 0, first},
+        {{first}, 0, first + " (2)"},
+        {{first, first + " (2)"}, 0, first + " (3)"},
+        {{first + " (2)"}, 0, first},
+        {{first}, 2, ""},
+        {full, 0, ""},
+    };
+    for (const auto& c : cases) {
+        std::set<std::string> there = c.there;
+        int calls = 0;
+        const std::string made = NewRunFolder(2026, 10, 1, 0, 0, 0, [&](const std::string& name) {
+            if (++calls == c.failsAt) return Made::kFailed;
+            return there.insert(name).second ? Made::kMade : Made::kTaken;
+        });
+        EXPECT_EQ(made, c.made) << c.there.size() << " there";
+        EXPECT_EQ(there.size(), c.there.size() + !made.empty()) << made;
+    }
 }
 
 }  // namespace
