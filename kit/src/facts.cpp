@@ -42,4 +42,15 @@ std::string RunFolderName(unsigned year, unsigned month, unsigned day, unsigned 
     return attempt > 1 ? std::string(name) + " (" + std::to_string(attempt) + ")" : name;
 }
 
+std::string NewRunFolder(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second,
+                         const std::function<Made(const std::string&)>& make) {
+    for (unsigned attempt = 1; attempt < 100; ++attempt) {
+        const std::string name = RunFolderName(year, month, day, hour, minute, second, attempt);
+        const Made made = make(name);
+        if (made == Made::kMade) return name;
+        if (made == Made::kFailed) break;
+    }
+    return "";
+}
+
 }  // namespace kit

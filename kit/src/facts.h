@@ -2,6 +2,7 @@
 // tested on any system.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace kit {
@@ -22,5 +23,14 @@ std::string WindowsName(const std::string& productName, unsigned build);
 // "2026-12-09 19.45.12Z"; `attempt` > 1 adds " (N)" for a second run in the same second.
 std::string RunFolderName(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
                           unsigned second, unsigned attempt);
+
+// What `make` did with a folder name: made it, found it taken, or failed.
+enum class Made { kMade, kTaken, kFailed };
+// This run's report folder, made through `make` (which makes a folder only
+// where nothing is, as CreateDirectoryW does): the start's name, else the
+// next " (N)" while names are taken, so that an earlier run's is never
+// reused. Its name, or empty when `make` failed or every name was taken.
+std::string NewRunFolder(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute, unsigned second,
+                         const std::function<Made(const std::string&)>& make);
 
 }  // namespace kit

@@ -143,17 +143,16 @@ bool MakeRunFolder(Kit& kit) {
     if (!MakeFolders(reports)) return false;
     SYSTEMTIME t{};
     ::GetSystemTime(&t);
-    for (unsigned attempt = 1; attempt < 100; ++attempt) {
-        const std::wstring run = Join(reports, Wide(RunFolderName(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-                                                                  t.wSecond, attempt)));
-        if (::CreateDirectoryW(run.c_str(), nullptr)) {
-            kit.run = run;
-            kit.pictures = Join(run, L"pictures");
-            return MakeFolders(kit.pictures);
-        }
-        if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
-    }
-    return false;
+    const std::string name = NewRunFolder(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
+                                          [&](const std::string& n) {
+        const std::wstring run = Join(reports, Wide(n));
+        if (::CreateDirectoryW(run.c_str(), nullptr)) return Made::kMade;
+        return ::GetLastError() == ERROR_ALREADY_EXISTS ? Made::kTaken : Made::kFailed;
+    });
+    if (name.empty()) return false;
+    kit.run = Join(reports, Wide(name));
+    kit.pictures = Join(kit.run, L"pictures");
+    return MakeFolders(kit.pictures);
 }
 
 struct Args {

@@ -1,10 +1,10 @@
 #include "kit/src/program_scenarios.h"
 
 #include <aclapi.h>
-#include <algorithm>
 #include <sddl.h>
 
 #include "platform/win32/security.h"
+#include "kit/src/access.h"
 #include "kit/src/reading.h"
 #include "kit/src/texts.h"
 
@@ -13,8 +13,6 @@ namespace {
 
 const wchar_t kProgramFolder[] = L"C:\\Orvo_Tool";
 const wchar_t kProgram[] = L"C:\\Orvo_Tool\\Orvo Tool.exe";
-constexpr DWORD kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES | DELETE |
-                                FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
 
 std::wstring SidText(PSID sid) {
     wchar_t* text = nullptr;
@@ -38,34 +36,30 @@ std::wstring FolderSddl(const std::wstring& folder, PACL* dacl, win32::UniqueSec
     return text;
 }
 
-// Accounts that may change the file or folder or what it holds: an owner
-// (who may always rewrite the list) or an allowing entry. A creator-owner
-// entry gives only what its creator could already do; deny entries are left
-// aside, which can only report more. An allowing entry of a kind not read
-// here (conditional, object) counts against it.
-std::vector<std::wstring> OthersWhoMayChange(PACL dacl, PSID owner) {
-    const std::vector<std::wstring> trusted = {L"S-1-5-18", L"S-1-5-32-544", win32::CurrentUserSid(), L"S-1-3-0"};
-    const auto other = [&](const std::wstring& sid) { return std::find(trusted.begin(), trusted.end(), sid) == trusted.end(); };
-    std::vector<std::wstring> others;
-    if (owner && other(SidText(owner))) others.push_back(L"owner " + SidText(owner));
-    if (!dacl) return {L"everyone (no access list)"};
+static_assert(kAllowedAce == ACCESS_ALLOWED_ACE_TYPE && kDeniedAce == ACCESS_DENIED_ACE_TYPE &&
+              kAuditAce == SYSTEM_AUDIT_ACE_TYPE && kAlarmAce == SYSTEM_ALARM_ACE_TYPE &&
+              kDeniedObjectAce == ACCESS_DENIED_OBJECT_ACE_TYPE && kDeniedCallbackAce == ACCESS_DENIED_CALLBACK_ACE_TYPE &&
+              kDeniedCallbackObjectAce == ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE &&
+              kMandatoryLabelAce == SYSTEM_MANDATORY_LABEL_ACE_TYPE);
+static_assert(kFileWriteData == FILE_WRITE_DATA && kFileAppendData == FILE_APPEND_DATA && kFileWriteEa == FILE_WRITE_EA &&
+              kFileDeleteChild == FILE_DELETE_CHILD && kFileWriteAttributes == FILE_WRITE_ATTRIBUTES &&
+              kDelete == DELETE && kWriteDac == WRITE_DAC && kWriteOwner == WRITE_OWNER && kGenericAll == GENERIC_ALL &&
+              kGenericWrite == GENERIC_WRITE);
+
+// The list's entries as the judgement reads them. Every entry type begins
+// with the allowed entry's header and mask; the SID is read only where it
+// follows them.
+std::vector<Ace> EntriesOf(PACL dacl) {
+    std::vector<Ace> entries;
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
         void* raw = nullptr;
         if (!::GetAce(dacl, i, &raw)) continue;
         const auto* ace = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
         const BYTE type = ace->Header.AceType;
-        if (type == ACCESS_DENIED_ACE_TYPE || type == ACCESS_DENIED_OBJECT_ACE_TYPE ||
-            type == ACCESS_DENIED_CALLBACK_ACE_TYPE || type == ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE ||
-            type == SYSTEM_AUDIT_ACE_TYPE || type == SYSTEM_ALARM_ACE_TYPE || type == SYSTEM_MANDATORY_LABEL_ACE_TYPE)
-            continue;
-        if (type != ACCESS_ALLOWED_ACE_TYPE) {
-            others.push_back(L"an allowing entry of type " + std::to_wstring(type));
-            continue;
-        }
-        const std::wstring sid = SidText(const_cast<DWORD*>(&ace->SidStart));
-        if ((ace->Mask & kChangeRights) && other(sid)) others.push_back(sid);
+        entries.push_back({type, ace->Mask,
+                           type == ACCESS_ALLOWED_ACE_TYPE ? SidText(const_cast<DWORD*>(&ace->SidStart)) : L""});
     }
-    return others;
+    return entries;
 }
 
 std::wstring Reason(DWORD code) {
@@ -129,7 +123,9 @@ void ExpectProgramFolderList(Kit& kit, Check& check) {
         const std::wstring sddl = FolderSddl(path, &dacl, held, &owner);
         if (sddl.empty()) return check.Inconclusive("the access list of " + Narrow(path) + " could not be read");
         kit.details.push_back("  " + Narrow(path) + ": " + Narrow(sddl));
-        const std::vector<std::wstring> others = OthersWhoMayChange(dacl, owner);
+        const std::vector<Ace> entries = dacl ? EntriesOf(dacl) : std::vector<Ace>{};
+        const std::vector<std::wstring> others =
+            OthersWhoMayChange(owner ? SidText(owner) : L"", dacl ? &entries : nullptr, win32::CurrentUserSid());
         std::string names;
         for (const auto& sid : others) names += (names.empty() ? "" : ", ") + Narrow(sid);
         kit.details.push_back(others.empty() ? "  only SYSTEM, Administrators and this user may change it"

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "kit/src/link_target.h"
 #include "lab/shelllink/shelllink.h"
 
 namespace kit {
@@ -44,29 +45,11 @@ std::string Hex(HRESULT hr) {
     return text;
 }
 
-std::string Shown(const std::wstring& text) { return text.empty() ? "none" : Narrow(text); }
-
 std::string Described(const shelllink::Shortcut& s) {
     if (!s.error.empty()) return Narrow(s.error);
     return "target " + Shown(s.path) + ", working folder " + Shown(s.workingFolder) + ", icon " +
            (s.iconFile.empty() ? "none" : Narrow(s.iconFile) + "," + std::to_string(s.iconIndex)) + ", resolved " +
            Hex(s.resolveStatus) + " to " + Shown(s.resolvedPath) + " (" + shelllink::KindName(s.resolvedKind) + ")";
-}
-
-void ExpectLeadsTo(Check& check, const std::string& name, const shelllink::Shortcut& s, const Target& t) {
-    if (!SamePath(s.path, t.path)) {
-        check.Expect(false, name + " points to " + Shown(s.path) + ", not " + Narrow(t.path));
-        return;
-    }
-    check.Expect(s.resolveStatus == S_OK, "the shell could not resolve " + name + " (" + Hex(s.resolveStatus) + ")");
-    if (!SamePath(s.resolvedPath, t.path)) {
-        check.Expect(false, name + " resolves to " + Shown(s.resolvedPath) + ", not " + Narrow(t.path));
-        return;
-    }
-    check.Expect(s.resolvedKind != Kind::kMissing, name + "'s target " + Narrow(t.path) + " is missing");
-    check.Expect(s.resolvedKind == Kind::kMissing || s.resolvedKind == t.kind,
-                 name + "'s target " + Narrow(t.path) + " is a " + shelllink::KindName(s.resolvedKind) + ", not a " +
-                     shelllink::KindName(t.kind));
 }
 
 // A working folder or an icon file that is not there: the shell refuses to
@@ -97,7 +80,9 @@ void ExpectShortcutsOpenTheirTargets(Kit& kit, Check& check) {
             check.Expect(false, name + ": " + Narrow(s.error));
             continue;
         }
-        ExpectLeadsTo(check, name, s, *target);
+        const Resolution resolved{s.path, s.resolveStatus == S_OK, Hex(s.resolveStatus), s.resolvedPath,
+                                  s.resolvedKind};
+        ExpectLeadsTo(check, name, resolved, target->path, target->kind, SamePath);
         ExpectPlacesThere(check, name, s);
     }
 }

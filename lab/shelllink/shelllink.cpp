@@ -38,14 +38,6 @@ Kind KindOf(const std::wstring& path) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::kFolder : Kind::kFile;
 }
 
-const char* KindName(Kind kind) {
-    switch (kind) {
-    case Kind::kFile: return "file";
-    case Kind::kFolder: return "folder";
-    default: return "missing";
-    }
-}
-
 std::wstring Expanded(const std::wstring& text) {
     const DWORD size = ::ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
     if (size == 0) return text;

@@ -6,9 +6,9 @@
 
 #include <string>
 
-namespace shelllink {
+#include "lab/shelllink/kind.h"
 
-enum class Kind { kMissing, kFile, kFolder };
+namespace shelllink {
 
 struct Shortcut {
     std::wstring error;          // why the shell could not load the file; the rest is empty then
@@ -28,7 +28,6 @@ Shortcut Read(const std::wstring& file);
 
 // What is at `path` now.
 Kind KindOf(const std::wstring& path);
-const char* KindName(Kind kind);
 
 // `text` with its %VARIABLES% expanded from this process's environment.
 std::wstring Expanded(const std::wstring& text);

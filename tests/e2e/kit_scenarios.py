@@ -167,10 +167,24 @@ def check_kit_box_driver_presses_behind_another_window(s):
         (s.dist / 'dLangv.dat').write_bytes(good)
 
 
+def plant_run_folders(s, seconds):
+    """A folder of the kit's dated name for each of the next `seconds`, as
+    anyone may have made one, each holding a note."""
+    now = int(time.time())
+    planted = [s.drive_c / 'kit' / 'setup-check-reports' / time.strftime('%Y-%m-%d %H.%M.%SZ', time.gmtime(t))
+               for t in range(now, now + seconds)]
+    for folder in planted:
+        folder.mkdir()
+        (folder / 'planted.txt').write_text("not the kit's\n")
+    return planted
+
+
 @scenario
 def check_kit_second_run_keeps_the_first_runs_report(s):
     """Started again, as the README asks: a new dated folder, the first run's
-    report and pictures as they were, and the newest found by its name."""
+    report and pictures as they were, and the newest found by its name. A
+    folder of its start's name is there already (one is planted for every
+    second it may start in): it makes the next name and writes into none."""
     check_kit.assemble(windows_build(), s.drive_c / 'kit', version='test')
     outs = []
     for _ in range(2):
@@ -180,12 +194,18 @@ def check_kit_second_run_keeps_the_first_runs_report(s):
             stop_wine(s)
         if len(outs) == 1:
             first = {p: p.read_bytes() for p in reports(s)[0].rglob('*') if p.is_file()}
+            planted = plant_run_folders(s, 300)
     expect([code for code, _ in outs], [0, 0], 'exit statuses')
-    expect(len(reports(s)), 2, 'run folders')
-    expect({p: p.read_bytes() for p in reports(s)[0].rglob('*') if p.is_file()}, first, "the first run's files")
+    runs = [p for p in reports(s) if p not in planted]
+    expect(len(runs), 2, 'run folders')
+    expect({p: p.read_bytes() for p in runs[0].rglob('*') if p.is_file()}, first, "the first run's files")
     expect(any(p.suffix == '.png' for p in first), True, "the first run's pictures")
     said = re.findall(r'^report: (C:\\kit\\setup-check-reports\\[^\\]+)\\report\.txt\r?$', outs[1][1], re.M)
-    expect(said, ['C:\\kit\\setup-check-reports\\' + reports(s)[-1].name], 'the report the second run names')
+    expect(said, ['C:\\kit\\setup-check-reports\\' + runs[-1].name], 'the report the second run names')
+    expect(runs[-1].name.endswith(' (2)') and runs[-1].name[:-4] in {p.name for p in planted}, True,
+           f'{runs[-1].name}: the name after the planted one of its start')
+    expect({p.name: sorted(q.name for q in p.iterdir()) for p in planted}, {p.name: ['planted.txt'] for p in planted},
+           'the planted folders')
 
 
 @scenario

@@ -322,13 +322,32 @@ sys.exit(subprocess.call(['{real}'] + args, close_fds=False))
     return dict(os.environ, PATH=f'{folder}:{os.environ["PATH"]}')
 
 
+def sums_signing_swapped(folder, keys):
+    """An openssl first on PATH that signs SHA256SUMS with `keys`' other.pem
+    and other.key in place of the signer's."""
+    real = shutil.which('openssl')
+    stand_in = folder / 'openssl'
+    stand_in.write_text(f"""#!{sys.executable}
+import subprocess, sys
+args = sys.argv[1:]
+if args[:2] == ['cms', '-sign']:
+    args[args.index('-signer') + 1] = '{keys}/other.pem'
+    args[args.index('-inkey') + 1] = '{keys}/other.key'
+sys.exit(subprocess.call(['{real}'] + args, close_fds=False))
+""")
+    stand_in.chmod(0o755)
+    return dict(os.environ, PATH=f'{folder}:{os.environ["PATH"]}')
+
+
 def signing_faults_release_nothing():
     """A wrong passphrase at a terminal, a signer that changes the code, a
     program signed by someone the root does not know (--ca given, or the
-    system's roots being SSL_CERT_FILE), a certificate its CRL revokes: each
+    system's roots being SSL_CERT_FILE), a certificate its CRL revokes,
+    SHA256SUMS signed by another certificate of the same intermediate: each
     ends within seconds in one error line, and OUT_DIR is never made."""
     global EPOCH
     ca = throwaway_ca(fresh('fault-keys'))
+    issue(WORK / 'fault-keys', 'other', 'intermediate', '/CN=Other Signer/O=Test Vendor', CODE_SIGNING, encrypted=True)
     wrong = WORK / 'fault-keys' / 'wrong-pass'
     wrong.write_text('not it\n')
     wrong.chmod(0o600)
@@ -346,6 +365,9 @@ def signing_faults_release_nothing():
         ('without --ca, a program signed by another certificate', dict(ca=None), 'Orvo Tool.exe',
          dict(os.environ, SSL_CERT_FILE=str(ca['root'])),
          "the signature of Orvo Tool.exe does not verify against the system's roots"),
+        ('SHA256SUMS signed by another certificate of the same intermediate', {}, None,
+         sums_signing_swapped(fresh('stand-in-openssl'), WORK / 'fault-keys'),
+         'SHA256SUMS.p7s names another signer than --cert'),
     ]
     for what, replace, presigned, env, message in cases:
         source = sample.write(fresh('fault-source'), language=1)

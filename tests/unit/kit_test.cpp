@@ -6,10 +6,12 @@
 
 #include <functional>
 #include <map>
+#include <set>
 
 #include "platform/text.h"
 #include "kit/src/desktop_save.h"
 #include "kit/src/facts.h"
+#include "kit/src/link_target.h"
 #include "kit/src/reading.h"
 
 namespace kit {
@@ -258,6 +260,66 @@ TEST(SystemFacts, RunFoldersSortInTimeOrder) {
     EXPECT_EQ(inOrder[0], "2026-09-30 23.59.59Z");
     EXPECT_EQ(inOrder[2], "2026-10-01 00.00.00Z (2)");
     for (std::size_t i = 1; i < inOrder.size(); ++i) EXPECT_LT(inOrder[i - 1], inOrder[i]) << inOrder[i];
+}
+
+// A folder already there, an earlier run's or anyone's, is never written into.
+TEST(SystemFacts, ARunFolderIsMadeAfreshNeverReused) {
+    const std::string first = "2026-10-01 00.00.00Z";
+    std::set<std::string> full;
+    for (unsigned attempt = 1; attempt < 100; ++attempt) full.insert(RunFolderName(2026, 10, 1, 0, 0, 0, attempt));
+    const struct {
+        std::set<std::string> there;
+        int failsAt;  // the call of `make` that fails; 0: none
+        std::string made;
+    } cases[] = {
+        {{}, 0, first},
+        {{first}, 0, first + " (2)"},
+        {{first, first + " (2)"}, 0, first + " (3)"},
+        {{first + " (2)"}, 0, first},
+        {{first}, 2, ""},
+        {full, 0, ""},
+    };
+    for (const auto& c : cases) {
+        std::set<std::string> there = c.there;
+        int calls = 0;
+        const std::string made = NewRunFolder(2026, 10, 1, 0, 0, 0, [&](const std::string& name) {
+            if (++calls == c.failsAt) return Made::kFailed;
+            return there.insert(name).second ? Made::kMade : Made::kTaken;
+        });
+        EXPECT_EQ(made, c.made) << c.there.size() << " there";
+        EXPECT_EQ(there.size(), c.there.size() + !made.empty()) << made;
+    }
+}
+
+bool SameIgnoringCase(const std::wstring& a, const std::wstring& b) { return text::LowerCase(a) == text::LowerCase(b); }
+
+TEST(Shortcuts, LeadToTheirOwnTargetThereAndOfItsKind) {
+    using shelllink::Kind;
+    const std::wstring tool = L"C:\\Orvo_Tool\\Orvo Tool.exe";
+    const std::string is = "Orvo Tool.lnk's target C:\\Orvo_Tool\\Orvo Tool.exe is ";
+    const struct {
+        Resolution r;
+        Kind kind;
+        std::string line;
+    } cases[] = {
+        {{tool, true, "0x0", tool, Kind::kFile}, Kind::kFile, "ok"},
+        {{L"c:\\orvo_tool\\ORVO TOOL.EXE", true, "0x0", tool, Kind::kFile}, Kind::kFile, "ok"},
+        {{tool, true, "0x0", tool, Kind::kMissing}, Kind::kFile, "FAIL: " + is + "missing"},
+        {{tool, true, "0x0", tool, Kind::kMissing}, Kind::kFolder, "FAIL: " + is + "missing"},
+        {{tool, true, "0x0", tool, Kind::kFolder}, Kind::kFile, "FAIL: " + is + "a folder, not a file"},
+        {{tool, false, "0x80004005", tool, Kind::kMissing}, Kind::kFile,
+         "FAIL: the shell could not resolve Orvo Tool.lnk (0x80004005); " + is + "missing"},
+        {{L"D:\\build\\Orvo Tool.exe", true, "0x0", L"D:\\build\\Orvo Tool.exe", Kind::kFile}, Kind::kFile,
+         "FAIL: Orvo Tool.lnk points to D:\\build\\Orvo Tool.exe, not C:\\Orvo_Tool\\Orvo Tool.exe"},
+        {{tool, true, "0x0", L"", Kind::kMissing}, Kind::kFile,
+         "FAIL: Orvo Tool.lnk resolves to none, not C:\\Orvo_Tool\\Orvo Tool.exe"},
+    };
+    for (const auto& c : cases) {
+        Check check;
+        Tally tally;
+        ExpectLeadsTo(check, "Orvo Tool.lnk", c.r, tool, c.kind, SameIgnoringCase);
+        EXPECT_EQ(tally.Count(check, ""), c.line) << text::ToUtf8(c.r.stored) << " " << shelllink::KindName(c.r.kind);
+    }
 }
 
 }  // namespace
