@@ -51,7 +51,7 @@ void MakeDpiAware() {
     if (!(setContext && setContext(reinterpret_cast<HANDLE>(-4)))) ::SetProcessDPIAware();
 }
 
-std::vector<std::wstring> Trees() { return {L"C:\\Orvo_Tool", L"C:\\Orvo_Tool Data"}; }
+std::vector<std::wstring> Trees() { return ExpectedPlan().roots; }
 
 // What would be removed by the kit and is not its own.
 std::vector<std::string> ReasonsToRefuse(const Kit& kit) {

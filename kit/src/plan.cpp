@@ -38,6 +38,8 @@ Plan Parse() {
             if (c[1].size() == 1 && c[1][0] >= L'0' && c[1][0] <= L'4') plan.languagePdf[c[1][0] - L'0'] = c[2];
         } else if (c[0] == L"unused") {
             unused.push_back(c[1]);
+        } else if (c[0] == L"shortcut") {
+            plan.shortcutTargets.push_back({c[1], c[2], c[3] == L"folder"});
         } else if (c[1] == L"ensure-program-folder" || c[1] == L"ensure-folder") {
             plan.folders.push_back(c[3]);
         } else if (c[1] == L"copy" || c[1] == L"copy-kept") {
@@ -49,6 +51,11 @@ Plan Parse() {
         } else if (c[1] == L"remove-from-desktop") {
             plan.olderCopies.push_back(desktopTarget);
         }
+    }
+    for (const auto& f : plan.folders) {
+        bool inside = false;
+        for (const auto& root : plan.roots) inside = inside || f.rfind(root + L"\\", 0) == 0;
+        if (!inside) plan.roots.push_back(f);
     }
     for (const Copy& c : plan.copies) AddUnique(plan.distribution, c.source);
     for (const auto& pdf : plan.languagePdf)

@@ -46,7 +46,7 @@ void ExpectInstalledTree(Kit& kit, Check& check, int language) {
     const std::wstring pdf = kit.plan.languagePdf[language];
     CompareWithSource(Join(kit.desktop, pdf), Join(kit.dist, pdf), differing);
     check.Expect(differing.empty(), "installed files missing or unlike their source: " + Some(differing));
-    for (const std::wstring root : {L"C:\\Orvo_Tool", L"C:\\Orvo_Tool Data"}) {
+    for (const std::wstring& root : kit.plan.roots) {
         for (const auto& name : ListTree(root)) found.push_back(Join(root, name));
         for (const Copy& c : kit.plan.copies)
             if (!c.desktop && c.target.rfind(root + L"\\", 0) == 0) expected.push_back(c.target);

@@ -12,17 +12,6 @@ namespace {
 
 using shelllink::Kind;
 
-struct Target {
-    const wchar_t* shortcut;
-    const wchar_t* path;
-    Kind kind;
-};
-
-// Where each shortcut must lead once installed, as the release command expects it.
-const Target kTargets[] = {
-    {L"Orvo Tool.lnk", L"C:\\Orvo_Tool\\Orvo Tool.exe", Kind::kFile},
-    {L"Orvo_Tool DATA.lnk", L"C:\\Orvo_Tool Data", Kind::kFolder},
-};
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {
     return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
@@ -33,8 +22,9 @@ bool IsShortcut(const std::wstring& name) {
     return name.size() > 4 && SamePath(name.substr(name.size() - 4), L".lnk");
 }
 
-const Target* TargetOf(const std::wstring& name) {
-    for (const Target& t : kTargets)
+// Where each shortcut must lead once installed, from the plan the kit is built with.
+const ShortcutTarget* TargetOf(const std::wstring& name) {
+    for (const ShortcutTarget& t : ExpectedPlan().shortcutTargets)
         if (SamePath(name, t.shortcut)) return &t;
     return nullptr;
 }
@@ -69,7 +59,7 @@ void ExpectShortcutsOpenTheirTargets(Kit& kit, Check& check) {
     for (const Copy& c : kit.plan.copies) {
         if (!c.desktop || !IsShortcut(c.target)) continue;
         const std::string name = Narrow(c.target);
-        const Target* target = TargetOf(c.target);
+        const ShortcutTarget* target = TargetOf(c.target);
         if (!target) {
             check.Expect(false, "the kit knows no target for " + name);
             continue;
@@ -82,7 +72,7 @@ void ExpectShortcutsOpenTheirTargets(Kit& kit, Check& check) {
         }
         const Resolution resolved{s.path, s.resolveStatus == S_OK, Hex(s.resolveStatus), s.resolvedPath,
                                   s.resolvedKind};
-        ExpectLeadsTo(check, name, resolved, target->path, target->kind, SamePath);
+        ExpectLeadsTo(check, name, resolved, target->target, target->folder ? Kind::kFolder : Kind::kFile, SamePath);
         ExpectPlacesThere(check, name, s);
     }
 }
