@@ -6,10 +6,12 @@ import subprocess
 import sys
 import time
 
+import named
 from expectations import expect, only_box
 from invariants import check_invariants, registry, snapshot
 from lab import scenario
 from lab.wine import NO_DAC_OVERRIDE, OwnDisplay, arch
+from named import Skip  # noqa: F401  (the scenario sets raise it)
 
 
 class Scenario(scenario.Scenario):
@@ -33,10 +35,6 @@ class Scenario(scenario.Scenario):
         """A killed run may leave planned names and their temporary names only."""
         desktops = [str(d.relative_to(self.drive_c)) for d in self.desktops]
         check_invariants(before[0], snapshot(self.drive_c), before[1], registry(self.prefix), desktops, killed=True)
-
-
-class Skip(Exception):
-    """A scenario this host cannot stage, with the reason."""
 
 
 def bites(path, mode):
@@ -64,40 +62,21 @@ def shell_folders_opens(trace):
             if 'NtOpenKeyEx' in line and key in line]
 
 
-# The exit status of a skipped scenario, as CTest is told.
-SKIPPED = 77
+class Scenarios(named.Tests):
+    """The scenario sets: each scenario in a fresh prefix on a display of its own."""
 
-
-class Scenarios:
-    """A named set of scenario functions, run one per process by CTest."""
-
-    def __init__(self):
-        self.table = {}
-
-    def __call__(self, fn):
-        self.table[fn.__name__] = fn
-        return fn
-
-    def main(self, argv):
-        if len(argv) == 2 and argv[1] == '--list':
-            print(';'.join(self.table))
-            return 0
-        if len(argv) != 2 or argv[1] not in self.table:
-            print('usage: SCRIPT --list | ' + '|'.join(self.table), file=sys.stderr)
-            return 2
+    def run(self, name, fn):
         t0 = time.time()
-        try:
-            with OwnDisplay():
-                s = Scenario(argv[1])
+        with OwnDisplay():
+            s = Scenario(name)
+            try:
                 try:
-                    self.table[argv[1]](s)
+                    fn(s)
                 finally:
                     s.stop_wine()  # nothing of the prefix may outlive its display
-        except Skip as skip:
-            shutil.rmtree(s.prefix)
-            print(f'{argv[1]}: skipped: {skip}')
-            return SKIPPED
+            except named.Skip:
+                shutil.rmtree(s.prefix)
+                raise
         # Kept only when the scenario fails, for a look at what went wrong.
         shutil.rmtree(s.prefix)
-        print(f'{argv[1]}: passed under Wine ({arch()}) in {time.time() - t0:.1f} s')
-        return 0
+        return f'passed under Wine ({arch()}) in {time.time() - t0:.1f} s'
