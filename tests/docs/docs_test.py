@@ -28,7 +28,7 @@ LINK = re.compile(r'\]\(([^)\s]+)\)')
 # Each program, and the sources whose text names every option it takes.
 PROGRAMS = {
     'scripts/release.sh': ['scripts/release.sh', 'release/__main__.py', 'release/common.py'],
-    'scripts/check-kit.sh': ['scripts/check-kit.sh'],
+    'scripts/check-kit.sh': ['scripts/check-kit.sh', 'release/common.py'],
     'setup-check': ['kit/src/main.cpp'],
 }
 
