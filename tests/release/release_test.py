@@ -162,8 +162,8 @@ def osslsigncode_verify():
 
 
 def customer_checks():
-    """The customer's commands, word for word as the README's fenced block gives them."""
-    readme = (ROOT / 'README.md').read_text()
+    """The customer's commands, word for word as the guide's fenced block gives them."""
+    readme = (ROOT / 'docs' / 'verifying.md').read_text()
     return readme.split('What a customer checks', 1)[1].split('```sh\n', 1)[1].split('```', 1)[0]
 
 
@@ -243,7 +243,7 @@ def signed_release_verifies_and_holds_the_build():
     against the root alone, Setup.exe's Authenticode digest is the build's,
     and the report names the signer's fingerprint. A program signed at input,
     at another time, is kept byte for byte and reported as kept; the other
-    files are byte-identical to the first release. The README's customer
+    files are byte-identical to the first release. The customer's Linux
     block, word for word, passes on the release (fetching the CRL the
     certificate names, as a customer would) and fails on a copy with one
     file swapped or with SHA256SUMS re-signed by another certificate."""
@@ -496,7 +496,7 @@ def timestamp_server(authorities):
 def timestamped_release_outlives_its_certificate():
     """--timestamp against a local authority: every program and SHA256SUMS
     carry its verified timestamp, reported; a day and a half later, the
-    signer's certificate (valid for a day) expired, the README's customer
+    signer's certificate (valid for a day) expired, the customer's Linux
     block passes at the token's time and fails without the token. An
     authority outside --tsa-ca is refused, for the programs and for the sums
     alone, and nothing is released."""
