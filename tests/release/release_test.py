@@ -720,13 +720,17 @@ def release_sh_builds_the_commit_alone():
 
 def certificate_mistakes_stop_before_the_build():
     """A key that is not the certificate's, an expired certificate, one
-    without code signing, one its root does not vouch for: release.sh ends
+    without code signing, one its root does not vouch for, a key file that
+    is not encrypted: release.sh ends
     with one line naming the mistake before it builds, OUT_DIR left empty."""
     ca = throwaway_ca(fresh('mistake-keys'))
     keys = ca['root'].parent
     issue(keys, 'expired', 'intermediate', '/CN=Expired Signer', CODE_SIGNING, days='-1')
     issue(keys, 'tls', 'intermediate', '/CN=www.test.invalid', 'extendedKeyUsage=serverAuth\n')
     stranger = throwaway_ca(fresh('stranger-keys'))
+    openssl_in = ['openssl', 'pkey', '-in', str(ca['key']), '-passin', f"file:{ca['pass_']}", '-out']
+    subprocess.run(openssl_in + [str(keys / 'plain.key')], check=True, capture_output=True)
+    (keys / 'plain.key').chmod(0o600)
     repo = commit_of_this_tree()[0]
     source = sample.write(fresh('mistake-source'), language=1)
     chain = ca['intermediate']  # each mistake alone: the rest of the chain is whole
@@ -740,6 +744,8 @@ def certificate_mistakes_stop_before_the_build():
         ('a certificate under another root',
          dict(cert=stranger['cert'], key=stranger['key'], pass_file=stranger['pass_']),
          f"{stranger['cert']} does not chain to {ca['root']} (openssl: unable to get local issuer certificate)"),
+        ('the certificate\'s own key, not encrypted', dict(key=keys / 'plain.key'),
+         f"{keys / 'plain.key'}: the key file is not encrypted"),
     ]
     for what, replace, message in cases:
         replace.setdefault('pass_file', keys / 'pass')
