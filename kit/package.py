@@ -33,26 +33,44 @@ Checks that this Setup.exe and the distribution in the folder "dist" work on
 this Windows machine. Use a test machine: the kit refuses to start where
 C:\\Orvo_Tool, C:\\Orvo_Tool Data or any of the installer's desktop items exist.
 
-Run, in a command prompt as an ordinary user (no administrator rights needed;
-not "Run as administrator"), in this folder:
+Open a terminal in this folder as an ordinary user (no administrator rights
+needed; not "Run as administrator"): type cmd in Explorer's address bar here
+for Command Prompt, or right-click the folder and choose "Open in Terminal".
+In Command Prompt run:
 
     setup-check                 (checks the distribution in "dist")
     setup-check DIST_FOLDER     (checks another distribution folder)
     setup-check --only NAME     (one scenario; NAME as its line begins)
 
-Run one kit at a time; a second one refuses to start. The kit first reads a
-task dialog and a message box of its own (the "self-test" line). It prints
-one line per scenario (ok, FAIL: why, skipped: why, or inconclusive: what it
-could not check) and ends with "N passed, N failed, N skipped,
-N inconclusive". Exit status: 0 nothing failed or was inconclusive,
-1 something failed or the kit stopped early, 2 it did not start, 3 an error
-of the kit's own, 4 nothing failed but something was inconclusive.
+In PowerShell put .\\ before it: .\\setup-check, .\\setup-check --only NAME.
+If Windows says "Windows protected your PC" and you trust the sender of this
+kit, click "More info", then "Run anyway".
+
+Run one kit at a time; a second one refuses to start. Do not use the machine
+while it runs (a few minutes). The kit first reads a task dialog and a
+message box of its own (the "self-test" line). It prints one line per
+scenario (ok, FAIL: why, skipped: why, or inconclusive: what it could not
+check) and ends with "N passed, N failed, N skipped, N inconclusive".
+Exit status: 0 nothing failed or was inconclusive, 1 something failed or the
+kit stopped early, 2 it did not start, 3 an error of the kit's own, 4 nothing
+failed but something was inconclusive.
 After each first installation it asks the shell where the desktop shortcuts
 lead: each must open its own installed target, which must be there.
-Each run writes report.txt (this system's facts, the text of every box, what
-the shell read of each shortcut) and a picture of every box in pictures, in
-a folder of its own: setup-check-reports\\YYYY-MM-DD HH.MM.SSZ beside
-setup-check.exe (the start in UTC). Earlier runs' folders are kept.
+Each run makes a folder of its own, setup-check-reports\\YYYY-MM-DD HH.MM.SSZ
+beside setup-check.exe (the start in UTC): a picture of every box goes into
+its pictures folder as the run goes, and report.txt (this system's facts, the
+text of every box, what the shell read of each shortcut) is written when the
+run ends, also after Ctrl+C. Earlier runs' folders are kept.
+
+What to send back, to the vendor who sent you this kit:
+  - the whole output: copy the terminal's text, or in Command Prompt run
+    setup-check > output.txt 2>&1 (in PowerShell:
+    cmd /c "setup-check > output.txt 2>&1") and send output.txt;
+  - the exit status: echo %ERRORLEVEL% in Command Prompt, $LASTEXITCODE in
+    PowerShell, right after the run;
+  - the run's dated folder, the newest under setup-check-reports (the last
+    lines of the output name it), zipped as it is, report.txt and pictures
+    together. After an interrupted run, the earlier run's folder too.
 
 While a scenario runs it installs into C:\\Orvo_Tool and C:\\Orvo_Tool Data,
 places the installer's items on the desktop, and in one scenario points the

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs Setup.exe under Wine once for every box it can show and writes each
-box's picture to docs/boxes/, small (recompressed PNG), for the README's
-gallery. Run it again whenever a text changes (scripts/screenshots.sh)."""
+box's picture to docs/boxes/, small (recompressed PNG), for the gallery,
+docs/boxes.md. Run it again whenever a text changes (scripts/screenshots.sh)."""
 import struct
 import sys
 import zlib

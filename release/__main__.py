@@ -24,7 +24,7 @@ from .reproducible_zip import pack
 # The one usage text: release.sh prints it too.
 USAGE = """bash scripts/release.sh [--version V]
            [--cert CERT.pem --key pkcs11:token=...;object=... --pkcs11-module MODULE.so --pass-file PIN_FILE]
-           [--cert CERT.pem --key KEY.pem [--pass-file FILE]]
+           [--cert CERT.pem --key KEY.pem --pass-file FILE]
            [--chain INTERMEDIATES.pem] [--ca ROOT.pem] [--crl CRL.pem] [--timestamp URL [--tsa-ca TSA-ROOT.pem]]
            [--allow-signer SHA256-FINGERPRINT] [--version-mismatch-ok]  SOURCE_DIR OUT_DIR"""
 SIGNING_ONLY = ('chain', 'ca', 'crl', 'pass_file', 'pkcs11_module', 'timestamp', 'tsa_ca', 'allow_signer')

@@ -17,7 +17,7 @@ The vendor's root certificate must be trusted by this machine (publicly trusted
 roots are). Revocation is not checked: Windows would fetch the lists online.
 A timestamp token (SHA256SUMS.tsr) is not read here, so the list's signature
 is checked at the present time and fails once the signer's certificate has
-expired; check such a release with the openssl block of the README.
+expired; check such a release with the openssl block of docs/verifying.md.
 #>
 param(
     [Parameter(Mandatory = $true)] [string] $VendorSha256,

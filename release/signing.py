@@ -116,6 +116,8 @@ class Signer:
         # opening is one more login.
         key_public = None if key_checked else self._public_key()
         self.cert.check(key_public, shown(self.key), self.roots, int(time.time()), warn)
+        if not self.token:
+            self._refuse_plain_key()
 
     def _token_setup(self, work):
         if 'pin-value' in self.key.lower():
@@ -131,6 +133,15 @@ class Signer:
         self.openssl_conf.write_text(
             'openssl_conf = init\n[init]\nengines = engines\n[engines]\npkcs11 = pkcs11\n'
             f'[pkcs11]\nengine_id = pkcs11\ndynamic_path = {self.engine}\nMODULE_PATH = {self.module}\ninit = 0\n')
+
+    def _refuse_plain_key(self):
+        """A key file that opens without a passphrase signs for whoever copies it."""
+        opened = subprocess.run(['openssl', 'pkey', '-in', self.key, '-passin', 'pass:', '-noout'],
+                                stdin=subprocess.DEVNULL, capture_output=True, start_new_session=True)
+        if opened.returncode == 0:
+            raise ReleaseError(f'{shown(self.key)}: the key file is not encrypted; encrypt it (openssl pkey -in '
+                               f'{shown(self.key)} -aes256 -out KEY-encrypted.pem) and give its passphrase with '
+                               '--pass-file')
 
     def _openssl(self, cmd, failure):
         env = dict(os.environ, OPENSSL_CONF=str(self.openssl_conf)) if self.token else None

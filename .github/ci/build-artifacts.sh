@@ -5,7 +5,7 @@
 #   OUT/sample/    the sample distribution the release is made from
 #   OUT/release/   a release of the sample signed by a throwaway root -> intermediate -> code-signing
 #                  chain made here, with ROOT.pem and the signer's fingerprint as VENDOR_SHA256
-# The release is checked with the README's customer block before anything is kept.
+# The release is checked with the customer's Linux block (docs/verifying.md) before anything is kept.
 #
 #   bash .github/ci/build-artifacts.sh OUT
 set -euo pipefail

@@ -1,4 +1,4 @@
-# The README's customer check for Windows, release/check-release.ps1, on the
+# The customer's check for Windows, release/check-release.ps1, on the
 # release the Linux job made (with ROOT.pem, already trusted, and
 # VENDOR_SHA256): it must pass on the release as made, and stop with the
 # reason on each spoiled copy.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs the README's customer block (the ```sh block under "What a customer
-# checks"), word for word, on a copy of RELEASE_DIR, which holds the release
-# with ROOT.pem and VENDOR_SHA256. osslsigncode 2.6 and later fetch the CRL the
+# Runs the customer's Linux block (the ```sh block under "What a customer
+# checks" in docs/verifying.md), word for word, on a copy of RELEASE_DIR,
+# which holds the release with ROOT.pem and VENDOR_SHA256. osslsigncode 2.6 and later fetch the CRL the
 # signer names, as a customer's would: CRL_FILE is served at its address
 # (throwaway-chain.sh's CRL_URL) meanwhile.
 #
@@ -9,11 +9,11 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 [ $# -eq 2 ] || { echo "usage: customer-check.sh RELEASE_DIR CRL_FILE" >&2; exit 2; }
-block=$(awk '/^### What a customer checks/ { in_part = 1 }
+block=$(awk '/^#+ What a customer checks/ { in_part = 1 }
     in_part && /^```sh$/ { in_block = 1; next }
     in_block && /^```$/ { exit }
-    in_block' "$root/README.md")
-[ -n "$block" ] || { echo "error: no sh block under \"What a customer checks\" in README.md" >&2; exit 1; }
+    in_block' "$root/docs/verifying.md")
+[ -n "$block" ] || { echo "error: no sh block under \"What a customer checks\" in docs/verifying.md" >&2; exit 1; }
 customer=$(mktemp -d "${TMPDIR:-/tmp}/customer.XXXXXX")
 served=$customer/served
 mkdir "$served"

@@ -137,7 +137,7 @@ bool WriteReport(const Kit& kit, const std::vector<std::string>& lines) {
 
 // A folder of this run's own for its report and pictures, named by its start
 // in UTC so that the names sort in time order; every earlier run's stays (the
-// README asks for a second run).
+// kit's README.txt asks for them).
 bool MakeRunFolder(Kit& kit) {
     const std::wstring reports = Join(kit.home, std::wstring(kPrefix) + L"-reports");
     if (!MakeFolders(reports)) return false;

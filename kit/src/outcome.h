@@ -32,7 +32,7 @@ private:
     std::vector<std::string> failures_, inconclusive_, skippedParts_, notes_;
 };
 
-// The kit's exit statuses; README.md lists them.
+// The kit's exit statuses; docs/check-kit.md lists them.
 enum ExitStatus {
     kNothingFailed = 0,
     kSomethingFailed = 1,  // or the kit stopped: interrupted, or the machine could not be restored

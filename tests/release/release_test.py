@@ -162,8 +162,8 @@ def osslsigncode_verify():
 
 
 def customer_checks():
-    """The customer's commands, word for word as the README's fenced block gives them."""
-    readme = (ROOT / 'README.md').read_text()
+    """The customer's commands, word for word as the guide's fenced block gives them."""
+    readme = (ROOT / 'docs' / 'verifying.md').read_text()
     return readme.split('What a customer checks', 1)[1].split('```sh\n', 1)[1].split('```', 1)[0]
 
 
@@ -243,7 +243,7 @@ def signed_release_verifies_and_holds_the_build():
     against the root alone, Setup.exe's Authenticode digest is the build's,
     and the report names the signer's fingerprint. A program signed at input,
     at another time, is kept byte for byte and reported as kept; the other
-    files are byte-identical to the first release. The README's customer
+    files are byte-identical to the first release. The customer's Linux
     block, word for word, passes on the release (fetching the CRL the
     certificate names, as a customer would) and fails on a copy with one
     file swapped or with SHA256SUMS re-signed by another certificate."""
@@ -518,7 +518,7 @@ def timestamp_server(authorities):
 def timestamped_release_outlives_its_certificate():
     """--timestamp against a local authority: every program and SHA256SUMS
     carry its verified timestamp, reported; a day and a half later, the
-    signer's certificate (valid for a day) expired, the README's customer
+    signer's certificate (valid for a day) expired, the customer's Linux
     block passes at the token's time and fails without the token. An
     authority outside --tsa-ca is refused, for the programs and for the sums
     alone, and nothing is released."""
@@ -742,13 +742,17 @@ def release_sh_builds_the_commit_alone():
 
 def certificate_mistakes_stop_before_the_build():
     """A key that is not the certificate's, an expired certificate, one
-    without code signing, one its root does not vouch for: release.sh ends
+    without code signing, one its root does not vouch for, a key file that
+    is not encrypted: release.sh ends
     with one line naming the mistake before it builds, OUT_DIR left empty."""
     ca = throwaway_ca(fresh('mistake-keys'))
     keys = ca['root'].parent
     issue(keys, 'expired', 'intermediate', '/CN=Expired Signer', CODE_SIGNING, days='-1')
     issue(keys, 'tls', 'intermediate', '/CN=www.test.invalid', 'extendedKeyUsage=serverAuth\n')
     stranger = throwaway_ca(fresh('stranger-keys'))
+    openssl_in = ['openssl', 'pkey', '-in', str(ca['key']), '-passin', f"file:{ca['pass_']}", '-out']
+    subprocess.run(openssl_in + [str(keys / 'plain.key')], check=True, capture_output=True)
+    (keys / 'plain.key').chmod(0o600)
     repo = commit_of_this_tree()[0]
     source = sample.write(fresh('mistake-source'), language=1)
     chain = ca['intermediate']  # each mistake alone: the rest of the chain is whole
@@ -762,6 +766,8 @@ def certificate_mistakes_stop_before_the_build():
         ('a certificate under another root',
          dict(cert=stranger['cert'], key=stranger['key'], pass_file=stranger['pass_']),
          f"{stranger['cert']} does not chain to {ca['root']} (openssl: unable to get local issuer certificate)"),
+        ('the certificate\'s own key, not encrypted', dict(key=keys / 'plain.key'),
+         f"{keys / 'plain.key'}: the key file is not encrypted"),
     ]
     for what, replace, message in cases:
         replace.setdefault('pass_file', keys / 'pass')
