@@ -21,7 +21,8 @@ set_tests_properties(wine.display.stop PROPERTIES FIXTURES_CLEANUP wine_display 
 set_tests_properties(wine.template PROPERTIES FIXTURES_SETUP wine_prefix FIXTURES_REQUIRED wine_display
     ENVIRONMENT "${wine_env}" TIMEOUT 600)
 
-foreach(script start_scenarios install_scenarios fault_scenarios interruption_scenarios)
+foreach(script start_scenarios install_scenarios desktop_setting_scenarios incomplete_scenarios fault_scenarios
+        interruption_scenarios)
     execute_process(COMMAND ${CMAKE_COMMAND} -E env ${SETUP_PYTHONPATH} ${Python3_EXECUTABLE} ${e2e}/${script}.py --list
         OUTPUT_VARIABLE names OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
     foreach(name ${names})
