@@ -5,27 +5,17 @@
 #include <cstdio>
 
 #include "app/resources/version.h"
-#include "kit/src/facts.h"
+#include "kit/src/console.h"
 #include "kit/src/leftovers.h"
+#include "kit/src/report_folder.h"
+#include "kit/src/scenario_run.h"
 #include "lab/winedesktop/wine_desktop.h"
 #include "kit/src/scenarios.h"
 
 namespace kit {
 namespace {
 
-const wchar_t kPrefix[] = L"setup-check";
 Kit* g_kit = nullptr;
-
-// To a console in its own characters; to a pipe or a file as UTF-8.
-void Print(const std::string& line) {
-    const std::wstring wide = Wide(line + "\n");
-    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD mode = 0, written = 0;
-    if (::GetConsoleMode(out, &mode))
-        ::WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-    else
-        std::fwrite(line.data(), 1, line.size(), stdout), std::fputc('\n', stdout), std::fflush(stdout);
-}
 
 // Runs on a thread of its own. A closed console ends the process when this
 // returns, so the Desktop value is restored here, at once, and the rest. A second Ctrl+C
@@ -51,7 +41,6 @@ void MakeDpiAware() {
     if (!(setContext && setContext(reinterpret_cast<HANDLE>(-4)))) ::SetProcessDPIAware();
 }
 
-std::vector<std::wstring> Trees() { return ExpectedPlan().roots; }
 
 // What would be removed by the kit and is not its own.
 std::vector<std::string> ReasonsToRefuse(const Kit& kit) {
@@ -63,96 +52,10 @@ std::vector<std::string> ReasonsToRefuse(const Kit& kit) {
     return found;
 }
 
-// After every scenario: the Desktop value, both trees, the desktop names, the
-// work copy. False when something stays, and the kit then stops.
-bool CleanUp(Kit& kit, Check& check) {
-    RestoreDesktopNow();
-    const Restored restore = TakeLastRestore();
-    check.Expect(restore.what != Restored::kFailed && restore.what != Restored::kLeftAlone, Narrow(restore.message));
-    std::vector<std::wstring> paths = Trees();
-    for (const auto& n : kit.plan.DesktopNames()) paths.push_back(Join(kit.desktop, n));
-    for (const auto& d : kit.extraDesktops) paths.push_back(d);
-    paths.push_back(kit.dist);
-    std::string left;
-    for (const auto& p : paths) {
-        std::wstring held;
-        if (!RemoveHeldTree(p, held))
-            left += (left.empty() ? "" : ", ") + Narrow(p) + " (" + Narrow(held) + " held)";
-        else if (!held.empty())
-            kit.details.push_back("  " + Narrow(held) + " was held for a moment, then removed");
-    }
-    kit.extraDesktops.clear();
-    check.Expect(left.empty(), "could not remove " + left);
-    return left.empty();
-}
-
 std::string Joined(const std::vector<std::string>& items, const char* sep) {
     std::string out;
     for (const auto& i : items) out += (out.empty() ? "" : sep) + i;
     return out;
-}
-
-// One scenario, cleaned up after on every path. False when the kit must stop.
-bool RunOne(Kit& kit, const char* id, const char* title, void (*fn)(Kit&, Check&), Tally& tally,
-            std::vector<std::string>& report) {
-    kit.scenario = id;
-    kit.runs = 0;
-    kit.details.clear();
-    const RegValue desktopBefore = ReadDesktopValue();
-    Check check;
-    std::string skipped;
-    bool interrupted = false;
-    try {
-        fn(kit, check);
-    } catch (const Skip& s) {
-        skipped = s.why;
-    } catch (const CannotCheck& c) {
-        check.Inconclusive(c.why);
-    } catch (const NotPrepared& n) {
-        check.Inconclusive("could not prepare the scenario: " + n.why);
-    } catch (const SetupFault& f) {
-        check.Expect(false, f.why);
-    } catch (const Interrupted&) {
-        interrupted = true;
-        check.Expect(false, "interrupted");
-    } catch (const std::exception& e) {
-        check.Expect(false, std::string("error in the kit: ") + e.what());
-    }
-    const bool clean = CleanUp(kit, check);
-    const bool restored = ReadDesktopValue() == desktopBefore;
-    check.Expect(restored, "the Desktop value was not restored");
-    const std::string line = std::string(id) + " (" + title + "): " + tally.Count(check, skipped);
-    Print(line);
-    report.push_back("");
-    report.push_back(line);
-    report.insert(report.end(), kit.details.begin(), kit.details.end());
-    return clean && restored && !interrupted && !kit.interrupted;
-}
-
-bool WriteReport(const Kit& kit, const std::vector<std::string>& lines) {
-    std::string text;
-    for (const auto& l : lines) text += l + "\r\n";
-    return WriteFile(Join(kit.run, L"report.txt"), text);
-}
-
-// A folder of this run's own for its report and pictures, named by its start
-// in UTC so that the names sort in time order; every earlier run's stays (the
-// kit's README.txt asks for them).
-bool MakeRunFolder(Kit& kit) {
-    const std::wstring reports = Join(kit.home, std::wstring(kPrefix) + L"-reports");
-    if (!MakeFolders(reports)) return false;
-    SYSTEMTIME t{};
-    ::GetSystemTime(&t);
-    const std::string name = NewRunFolder(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
-                                          [&](const std::string& n) {
-        const std::wstring run = Join(reports, Wide(n));
-        if (::CreateDirectoryW(run.c_str(), nullptr)) return Made::kMade;
-        return ::GetLastError() == ERROR_ALREADY_EXISTS ? Made::kTaken : Made::kFailed;
-    });
-    if (name.empty()) return false;
-    kit.run = Join(reports, Wide(name));
-    kit.pictures = Join(kit.run, L"pictures");
-    return MakeFolders(kit.pictures);
 }
 
 struct Args {
