@@ -41,7 +41,6 @@ void MakeDpiAware() {
     if (!(setContext && setContext(reinterpret_cast<HANDLE>(-4)))) ::SetProcessDPIAware();
 }
 
-
 // What would be removed by the kit and is not its own.
 std::vector<std::string> ReasonsToRefuse(const Kit& kit) {
     std::vector<std::string> found;
@@ -99,6 +98,121 @@ Restored RestoreAtStart() {
     return restored;
 }
 
+// What an interrupted run left, removed before anything else; false, said
+// why, when some of it stays.
+bool ClearedAtStart() {
+    const Cleared cleared = ClearLeftovers();
+    if (cleared.listed) {
+        std::vector<std::string> removed, stayed;
+        for (const auto& p : cleared.removed) removed.push_back(Narrow(p));
+        for (const auto& p : cleared.stayed) stayed.push_back(Narrow(p));
+        Print("setup-check: removed what an interrupted run left: " + (removed.empty() ? "nothing" : Joined(removed, ", ")));
+        if (!stayed.empty()) {
+            Print("setup-check: not started, because what an interrupted run left stays: " + Joined(stayed, ", "));
+            return false;
+        }
+    }
+    return true;
+}
+
+// Where the kit works, and the distribution and the desktop it checks; false,
+// said why, when either is not there.
+bool Placed(Kit& kit, const Args& args) {
+    // Beside itself, never in the current folder: a prompt started as
+    // administrator starts in System32.
+    kit.home = ModuleFolder();
+    const RegValue desktopValue = ReadDesktopValue();
+    kit.desktop = FolderOf(desktopValue);
+    kit.source = FullPath(args.dist.empty() ? Join(ModuleFolder(), L"dist") : args.dist);
+    kit.work = Join(kit.home, std::wstring(kPrefix) + L"-work");
+    kit.dist = Join(kit.work, L"dist");
+    if (!IsAbsolutePath(kit.desktop) || !IsFolder(kit.desktop)) {
+        Print("setup-check: not started, because the Desktop value of Shell Folders, " + Narrow(Describe(desktopValue)) +
+              ", names no existing absolute folder");
+        return false;
+    }
+    if (!Exists(Join(kit.source, L"Setup.exe"))) {
+        Print("setup-check: no Setup.exe in " + Narrow(kit.source) + "; give the distribution folder");
+        return false;
+    }
+    return true;
+}
+
+// Nothing the kit would remove after a scenario is there before the first;
+// `restored` tells whether an interrupted run may have left it.
+bool NothingInTheWay(const Kit& kit, const Restored& restored) {
+    const auto refuse = ReasonsToRefuse(kit);
+    if (!refuse.empty()) {
+        Print("setup-check: not started, because " + Joined(refuse, ", ") +
+              (restored.what == Restored::kNothingSaved
+                   ? ". The kit removes these after every scenario: run it on a test machine without the installed program."
+                   : ". The interrupted run may have left them: remove them, then start again."));
+        return false;
+    }
+    return true;
+}
+
+// The list of what the run will create, written before any of it is; then
+// the work folder and the run's folder.
+bool FoldersMade(Kit& kit) {
+    std::vector<std::wstring> willCreate = Trees();
+    for (const auto& n : kit.plan.DesktopNames()) willCreate.push_back(Join(kit.desktop, n));
+    willCreate.push_back(kit.work);
+    if (!WriteLeftoverList(willCreate, kit.work)) {
+        Print("setup-check: not started, because it cannot write its list of what it will create in " +
+              Narrow(kit.home));
+        return false;
+    }
+    if (!RemoveTree(kit.work) || !MakeFolders(kit.work) || !MakeRunFolder(kit)) {
+        Print("setup-check: cannot make its folders in " + Narrow(kit.home));
+        return false;
+    }
+    return true;
+}
+
+// The report's head, also said on the console: the system's facts, the
+// distribution, a warning when elevated, and what the self-test could read.
+std::vector<std::string> ReportHead(Kit& kit) {
+    const std::vector<std::string> facts = SystemFacts(kit.desktop);
+    std::vector<std::string> report{"setup-check " SETUP_VERSION_TEXT " report", ""};
+    report.insert(report.end(), facts.begin(), facts.end());
+    report.push_back("Distribution: " + Narrow(kit.source));
+    Print("setup-check " SETUP_VERSION_TEXT ": " + Narrow(kit.source) + "; " + facts.front());
+    if (Elevated()) {
+        const std::string warning =
+            "warning: setup-check runs elevated, and so does every Setup.exe it starts: the access faults an ordinary "
+            "user meets cannot happen. Run it from a command prompt that was not started as administrator.";
+        Print(warning);
+        report.push_back(warning);
+    }
+    kit.readable = SelfTest(kit, report);
+    Print("self-test: " + Joined(kit.readable.findings, "; "));
+    return report;
+}
+
+// The selected scenarios, then the contract suite; false when the kit stopped.
+bool RunSelected(Kit& kit, const Args& args, Tally& tally, std::vector<std::string>& report) {
+    bool going = !kit.interrupted;
+    for (const Scenario& s : Scenarios())
+        if (going && Selected(args, s.id)) going = RunOne(kit, s.id, s.title, s.run, tally, report);
+    if (going && Selected(args, "contract"))
+        going = RunOne(kit, "contract", "file-operation contract suite", RunContractSuite, tally, report);
+    if (!going) Print(kit.interrupted ? "interrupted: cleaned up and stopped" : "stopped: the machine could not be restored after the scenario above");
+    return going;
+}
+
+// The work copy and the list removed, the report written and its summary said.
+void Finish(const Kit& kit, Tally& tally, std::vector<std::string>& report) {
+    RemoveTree(kit.work);
+    ClearLeftovers();  // the list goes once nothing it names is left
+    const std::string summary = tally.Summary();
+    report.push_back("");
+    report.push_back(summary);
+    if (!WriteReport(kit, report)) Print("setup-check: cannot write " + Narrow(Join(kit.run, L"report.txt")));
+    Print("report: " + Narrow(Join(kit.run, L"report.txt")));
+    Print(summary);
+}
+
 int RunKit(int argc, wchar_t** argv) {
     Args args;
     if (!ParseArgs(argc, argv, args)) {
@@ -119,86 +233,15 @@ int RunKit(int argc, wchar_t** argv) {
         Print("setup-check: not started, because the Desktop value could not be restored");
         return kNotStarted;
     }
-    const Cleared cleared = ClearLeftovers();
-    if (cleared.listed) {
-        std::vector<std::string> removed, stayed;
-        for (const auto& p : cleared.removed) removed.push_back(Narrow(p));
-        for (const auto& p : cleared.stayed) stayed.push_back(Narrow(p));
-        Print("setup-check: removed what an interrupted run left: " + (removed.empty() ? "nothing" : Joined(removed, ", ")));
-        if (!stayed.empty()) {
-            Print("setup-check: not started, because what an interrupted run left stays: " + Joined(stayed, ", "));
-            return kNotStarted;
-        }
-    }
+    if (!ClearedAtStart()) return kNotStarted;
     ::SetConsoleCtrlHandler(OnCtrl, TRUE);
     Kit kit;
     g_kit = &kit;
-    // Beside itself, never in the current folder: a prompt started as
-    // administrator starts in System32.
-    kit.home = ModuleFolder();
-    const RegValue desktopValue = ReadDesktopValue();
-    kit.desktop = FolderOf(desktopValue);
-    kit.source = FullPath(args.dist.empty() ? Join(ModuleFolder(), L"dist") : args.dist);
-    kit.work = Join(kit.home, std::wstring(kPrefix) + L"-work");
-    kit.dist = Join(kit.work, L"dist");
-    if (!IsAbsolutePath(kit.desktop) || !IsFolder(kit.desktop)) {
-        Print("setup-check: not started, because the Desktop value of Shell Folders, " + Narrow(Describe(desktopValue)) +
-              ", names no existing absolute folder");
-        return kNotStarted;
-    }
-    if (!Exists(Join(kit.source, L"Setup.exe"))) {
-        Print("setup-check: no Setup.exe in " + Narrow(kit.source) + "; give the distribution folder");
-        return kNotStarted;
-    }
-    const auto refuse = ReasonsToRefuse(kit);
-    if (!refuse.empty()) {
-        Print("setup-check: not started, because " + Joined(refuse, ", ") +
-              (restored.what == Restored::kNothingSaved
-                   ? ". The kit removes these after every scenario: run it on a test machine without the installed program."
-                   : ". The interrupted run may have left them: remove them, then start again."));
-        return kNotStarted;
-    }
-    std::vector<std::wstring> willCreate = Trees();
-    for (const auto& n : kit.plan.DesktopNames()) willCreate.push_back(Join(kit.desktop, n));
-    willCreate.push_back(kit.work);
-    if (!WriteLeftoverList(willCreate, kit.work)) {
-        Print("setup-check: not started, because it cannot write its list of what it will create in " +
-              Narrow(kit.home));
-        return kNotStarted;
-    }
-    if (!RemoveTree(kit.work) || !MakeFolders(kit.work) || !MakeRunFolder(kit)) {
-        Print("setup-check: cannot make its folders in " + Narrow(kit.home));
-        return kNotStarted;
-    }
-    const std::vector<std::string> facts = SystemFacts(kit.desktop);
-    std::vector<std::string> report{"setup-check " SETUP_VERSION_TEXT " report", ""};
-    report.insert(report.end(), facts.begin(), facts.end());
-    report.push_back("Distribution: " + Narrow(kit.source));
-    Print("setup-check " SETUP_VERSION_TEXT ": " + Narrow(kit.source) + "; " + facts.front());
-    if (Elevated()) {
-        const std::string warning =
-            "warning: setup-check runs elevated, and so does every Setup.exe it starts: the access faults an ordinary "
-            "user meets cannot happen. Run it from a command prompt that was not started as administrator.";
-        Print(warning);
-        report.push_back(warning);
-    }
-    kit.readable = SelfTest(kit, report);
-    Print("self-test: " + Joined(kit.readable.findings, "; "));
+    if (!Placed(kit, args) || !NothingInTheWay(kit, restored) || !FoldersMade(kit)) return kNotStarted;
+    std::vector<std::string> report = ReportHead(kit);
     Tally tally;
-    bool going = !kit.interrupted;
-    for (const Scenario& s : Scenarios())
-        if (going && Selected(args, s.id)) going = RunOne(kit, s.id, s.title, s.run, tally, report);
-    if (going && Selected(args, "contract"))
-        going = RunOne(kit, "contract", "file-operation contract suite", RunContractSuite, tally, report);
-    if (!going) Print(kit.interrupted ? "interrupted: cleaned up and stopped" : "stopped: the machine could not be restored after the scenario above");
-    RemoveTree(kit.work);
-    ClearLeftovers();  // the list goes once nothing it names is left
-    const std::string summary = tally.Summary();
-    report.push_back("");
-    report.push_back(summary);
-    if (!WriteReport(kit, report)) Print("setup-check: cannot write " + Narrow(Join(kit.run, L"report.txt")));
-    Print("report: " + Narrow(Join(kit.run, L"report.txt")));
-    Print(summary);
+    const bool going = RunSelected(kit, args, tally, report);
+    Finish(kit, tally, report);
     return tally.Status(going);
 }
 
