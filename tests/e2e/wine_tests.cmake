@@ -39,11 +39,13 @@ set_tests_properties(wine.fileops_contract PROPERTIES FIXTURES_REQUIRED "wine_di
 add_test(NAME harness.invariants COMMAND ${Python3_EXECUTABLE} ${e2e}/invariants_test.py)
 set_tests_properties(harness.invariants PROPERTIES ENVIRONMENT "${wine_env}")
 
-# The check kit for real Windows, run whole under Wine.
-execute_process(COMMAND ${CMAKE_COMMAND} -E env ${SETUP_PYTHONPATH} ${Python3_EXECUTABLE} ${e2e}/kit_scenarios.py --list
-    OUTPUT_VARIABLE names OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-foreach(name ${names})
-    add_test(NAME wine.${name} COMMAND ${Python3_EXECUTABLE} ${e2e}/kit_scenarios.py ${name})
-    set_tests_properties(wine.${name} PROPERTIES FIXTURES_REQUIRED "wine_display;wine_prefix"
-        ENVIRONMENT "${wine_env}" TIMEOUT 900)
+# The check kit for real Windows, run whole under Wine, and its guards.
+foreach(script kit_scenarios kit_guard_scenarios)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env ${SETUP_PYTHONPATH} ${Python3_EXECUTABLE} ${e2e}/${script}.py --list
+        OUTPUT_VARIABLE names OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+    foreach(name ${names})
+        add_test(NAME wine.${name} COMMAND ${Python3_EXECUTABLE} ${e2e}/${script}.py ${name})
+        set_tests_properties(wine.${name} PROPERTIES FIXTURES_REQUIRED "wine_display;wine_prefix"
+            ENVIRONMENT "${wine_env}" TIMEOUT 900)
+    endforeach()
 endforeach()
