@@ -13,11 +13,15 @@ find_program(SETUP_LNKINFO lnkinfo)
 if(NOT SETUP_LNKINFO)
     message(FATAL_ERROR "Release tests: no lnkinfo (Debian package liblnk-utils)")
 endif()
-execute_process(COMMAND ${CMAKE_COMMAND} -E env ${SETUP_PYTHONPATH} ${release_python} ${CMAKE_CURRENT_SOURCE_DIR}/release/release_test.py --list
-    OUTPUT_VARIABLE names OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-foreach(name ${names})
-    add_test(NAME release.${name}
-        COMMAND ${release_python} ${CMAKE_CURRENT_SOURCE_DIR}/release/release_test.py ${name})
-    set_tests_properties(release.${name} PROPERTIES TIMEOUT 300 ENVIRONMENT
-        "SETUP_PRODUCT_BUILD=${SETUP_PRODUCT_BUILD};SETUP_PLAN_TOOL=$<TARGET_FILE:setup-plan>;RELEASE_WORK=${CMAKE_BINARY_DIR}/release-work/${name};PYTHONDONTWRITEBYTECODE=1;${SETUP_PYTHONPATH}")
+# One module per role of the release command, each a set of named tests.
+foreach(module reproducible_zip distribution shortcuts output signing token timestamp certificate release_sh
+        kit_signing)
+    set(script ${CMAKE_CURRENT_SOURCE_DIR}/release/${module}_test.py)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env ${SETUP_PYTHONPATH} ${release_python} ${script} --list
+        OUTPUT_VARIABLE names OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+    foreach(name ${names})
+        add_test(NAME release.${name} COMMAND ${release_python} ${script} ${name})
+        set_tests_properties(release.${name} PROPERTIES TIMEOUT 300 ENVIRONMENT
+            "SETUP_PRODUCT_BUILD=${SETUP_PRODUCT_BUILD};SETUP_PLAN_TOOL=$<TARGET_FILE:setup-plan>;RELEASE_WORK=${CMAKE_BINARY_DIR}/release-work/${name};PYTHONDONTWRITEBYTECODE=1;${SETUP_PYTHONPATH}")
+    endforeach()
 endforeach()
