@@ -2,6 +2,7 @@
 // started on, prints one line per scenario and a summary, and writes a
 // report with pictures of every box into a folder of the run's own, beside
 // itself. It leaves the machine as it found it.
+#include <atomic>
 #include <cstdio>
 
 #include "app/resources/version.h"
@@ -15,7 +16,15 @@
 namespace kit {
 namespace {
 
-Kit* g_kit = nullptr;
+// The running kit, for the console's handler; cleared before the kit goes.
+std::atomic<Kit*> g_kit{nullptr};
+
+struct KitShown {
+    explicit KitShown(Kit& kit) { g_kit = &kit; }
+    ~KitShown() { g_kit = nullptr; }
+    KitShown(const KitShown&) = delete;
+    KitShown& operator=(const KitShown&) = delete;
+};
 
 // Runs on a thread of its own. A closed console ends the process when this
 // returns, so the Desktop value is restored here, at once, and the rest. A second Ctrl+C
@@ -29,7 +38,8 @@ BOOL WINAPI OnCtrl(DWORD event) noexcept {
         if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) ClearLeftovers();
     } catch (...) {  // nothing may unwind into the system's thread; the RunOnce entry and the next start still do it
     }
-    if (!g_kit || g_kit->interrupted.exchange(true)) return FALSE;
+    Kit* const kit = g_kit;
+    if (!kit || kit->interrupted.exchange(true)) return FALSE;
     return TRUE;
 }
 
@@ -236,7 +246,7 @@ int RunKit(int argc, wchar_t** argv) {
     if (!ClearedAtStart()) return kNotStarted;
     ::SetConsoleCtrlHandler(OnCtrl, TRUE);
     Kit kit;
-    g_kit = &kit;
+    const KitShown shown(kit);
     if (!Placed(kit, args) || !NothingInTheWay(kit, restored) || !FoldersMade(kit)) return kNotStarted;
     std::vector<std::string> report = ReportHead(kit);
     Tally tally;
